@@ -1,0 +1,25 @@
+// The program's own command-line options; everything else is the name of a music file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace app {
+
+struct CommandLine {
+    std::string midiOut = "synth";
+    std::string soundfont;
+    bool listOutputs = false;
+    bool help = false;
+    bool version = false;
+    // The arguments that are not our options, joined with one blank, as given.
+    std::string commandLineFile;
+    std::string error;  // not empty: the command line cannot be used
+};
+
+// args: the arguments after the program's name. Options start with "--"; a lone "--" ends them.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace app

@@ -1,0 +1,66 @@
+#include <QApplication>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <cstdio>
+#include <iostream>
+
+#include "command_line.h"
+#include "main_window.h"
+#include "output_backends.h"
+#include "version.h"
+
+namespace {
+
+std::vector<std::string> argumentsOf(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    midi::programStart();
+    const app::CommandLine early = app::ParseCommandLine(argumentsOf(argc, argv));
+    if (!early.error.empty()) {
+        std::cerr << "muruteka: " << early.error << "\n";
+        return 2;
+    }
+    if (early.help) {
+        std::cout << app::UsageText();
+        return 0;
+    }
+    if (early.version) {
+        std::cout << ui::VersionMajor << '.' << ui::VersionMinor << '.' << ui::VersionRevision
+                  << "\n";
+        return 0;
+    }
+    const midi::SynthSettings synth{early.soundfont, true};
+    if (early.listOutputs) {
+        for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("muruteka"));
+    // Qt has taken its own options out of argv; what is left names the music file.
+    const app::CommandLine command = app::ParseCommandLine(argumentsOf(argc, argv));
+
+    // One copy at a time: a second one ends silently. The system releases the lock of a copy
+    // that died.
+    QString runtimeDir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtimeDir.isEmpty()) runtimeDir = QDir::tempPath();
+    QLockFile instanceLock(runtimeDir + QStringLiteral("/muruteka.lock"));
+    instanceLock.setStaleLockTime(0);
+    if (!instanceLock.tryLock(0)) return 0;
+
+    midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
+
+    keyboard::Form1 form;
+    form.Form_Load(command.commandLineFile);
+    form.show();
+    const int result = QApplication::exec();
+    midi::installBackend(nullptr);
+    return result;
+}

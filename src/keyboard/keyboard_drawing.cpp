@@ -1,0 +1,113 @@
+#include "keyboard_drawing.h"
+
+#include "main_window.h"
+#include "twips.h"
+
+namespace keyboard {
+namespace {
+
+struct RowGeometry {
+    float capTop;
+    float bandTop;
+    float bandBottom;
+    int penWidth;
+    float labelDx;
+    float labelY;
+};
+
+RowGeometry GeometryOf(Row row) {
+    switch (row) {
+        case Row::Digits:
+            return {200, 200, 700, 1, 100, 460};
+        case Row::Q:
+            return {800, 800, 1300, 2, 250, 1050};
+        case Row::A:
+            return {1400, 1400, 1900, 1, 100, 1660};
+        case Row::Z:
+            break;
+    }
+    return {2000, 2000, 2500, 2, 250, 2250};
+}
+
+void DrawKeyCap(DrawingSurface& surface, const QString& text, float x, float y) {
+    surface.LineBox(x, y, x + 500, y + 500, KeyCapColor);
+    surface.SetCurrentX(x + 50);
+    surface.SetCurrentY(y + 20);
+    surface.Print(text);
+}
+
+void PrintAt(DrawingSurface& surface, const QString& text, float x, float y) {
+    surface.SetCurrentX(x);
+    surface.SetCurrentY(y);
+    surface.Print(text);
+}
+
+}  // namespace
+
+void Form1::DrawKeyboard(DrawingSurface& surface) {
+    surface.SetFillColor(QColor(0, 0, 0));
+    const std::pair<int, int> rows[] = {{1, 10}, {11, 20}, {21, 29}, {30, 36}};
+    for (const auto& [first, last] : rows) {
+        const RowGeometry g = GeometryOf(RowOfKey(first));
+        surface.SetDrawWidth(g.penWidth);
+        for (int k = first; k <= last; ++k) {
+            DrawKeyCap(surface, QString(QChar(KeyCharacter[static_cast<std::size_t>(k)])),
+                       KeyLeft[static_cast<std::size_t>(k)], g.capTop);
+        }
+    }
+    surface.SetFillColor(QColor(0, 0, 255));
+
+    m_tables.KeyNote.fill(0);
+    const auto layout = LayoutRule(m_layoutDegree);
+    for (int k = 1; k <= KeyCount; ++k) {
+        const auto index = static_cast<std::size_t>(k);
+        const Row row = RowOfKey(k);
+        const RowGeometry g = GeometryOf(row);
+        const std::string_view label = layout[index].label;
+        PrintAt(surface, QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())),
+                KeyLeft[index] + g.labelDx, g.labelY);
+        // The black keys carry a mark whenever the keyboard is drawn.
+        if (IsSharpRow(row) && label != NoBlackKeyLabel) BarFunc(static_cast<std::int16_t>(k));
+        m_tables.KeyNote[index] = layout[index].note;
+    }
+    BuildNoteKey(m_tables);
+}
+
+void Form1::BarFunc(std::int16_t k) {
+    if (m_printing != 0) return;
+    if (k < 1 || k > KeyCount) return;
+    const RowGeometry g = GeometryOf(RowOfKey(k));
+    const float left = KeyLeft[static_cast<std::size_t>(k)];
+    m_picture->InvertFilledBox(left, g.bandTop, left + 500, g.bandBottom);
+}
+
+void Form1::Form_Resize() {
+    if (isMinimized() || m_picture == nullptr) return;
+    m_picture->setGeometry(rect());
+    m_picture->Cls();
+    const double heightTwips = ui::pixelsToTwipsY(m_picture->height(), *m_picture);
+    const double widthTwips = ui::pixelsToTwipsX(m_picture->width(), *m_picture);
+    m_picture->SetFontSize(FontSizeForPicture(heightTwips, widthTwips));
+    PictureSurface surface(*m_picture);
+    DrawKeyboard(surface);
+    RemarkHeldKeys();
+    m_picture->PrintAt(200, 2600, QStringLiteral("HELP : F11"));
+}
+
+void Form1::RedrawPicture() {
+    m_picture->Cls();
+    PictureSurface surface(*m_picture);
+    DrawKeyboard(surface);
+    RemarkHeldKeys();
+}
+
+// A redraw leaves every key at rest; keys still sounding get their mark back, so that their
+// release returns them to rest on the new drawing.
+void Form1::RemarkHeldKeys() {
+    for (int k = 1; k <= KeyCount; ++k) {
+        if (m_keySounding[static_cast<std::size_t>(k)]) BarFunc(static_cast<std::int16_t>(k));
+    }
+    if (m_mouseDownKey != 0 && !m_mouseMarkOff) BarFunc(m_mouseDownKey);
+}
+
+}  // namespace keyboard

@@ -1,0 +1,133 @@
+#include "main_window.h"
+
+#include <QCloseEvent>
+#include <QPainter>
+
+#include "message_box.h"
+#include "module1.h"
+#include "twips.h"
+
+namespace keyboard {
+namespace {
+
+// A 32 x 32 icon of our own: a few piano keys, one of them lit.
+QIcon makeIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setPen(QColor(0, 96, 0));
+    p.setBrush(Qt::white);
+    for (int i = 0; i < 4; ++i) p.drawRect(2 + i * 7, 4, 7, 24);
+    p.setBrush(QColor(0, 0, 128));
+    p.drawRect(9, 5, 7, 23);
+    p.setBrush(Qt::black);
+    for (int x : {7, 14, 21}) p.drawRect(x, 4, 4, 14);
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::move(hooks)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(ui::AppTitle);
+    setWindowIcon(makeIcon());
+    resize(ui::twipsToPixelsX(7005, *this), ui::twipsToPixelsY(3000, *this));
+
+    m_picture = new Picture1(this);
+    m_picture->setGeometry(ui::twipsRect(0, 0, 7005, 3000, *this));
+    m_picture->onKeyPress = [this](QKeyEvent* e) {
+        if (const std::int16_t code = VirtualKeyCode(*e)) Picture1_KeyDown(code);
+    };
+    m_picture->onKeyRelease = [this](QKeyEvent* e) {
+        // A release that the system marks as auto-repeat is not a release: the key is still down.
+        if (e->isAutoRepeat()) return;
+        if (const std::int16_t code = VirtualKeyCode(*e)) Picture1_KeyUp(code);
+    };
+    auto moveTo = [this](QMouseEvent* e) {
+        Picture1_MouseMove(static_cast<float>(m_picture->toUnitX(e->position().x())),
+                           static_cast<float>(m_picture->toUnitY(e->position().y())));
+    };
+    m_picture->onMouseMove = moveTo;
+    m_picture->onMousePress = [this, moveTo](QMouseEvent* e) {
+        moveTo(e);
+        Picture1_MouseDown();
+    };
+    m_picture->onMouseRelease = [this, moveTo](QMouseEvent* e) {
+        moveTo(e);
+        Picture1_MouseUp();
+    };
+    m_picture->onFocusLost = [this] { ReleaseAllHeldKeys(); };
+
+    m_combo = new QComboBox(this);
+    m_combo->setObjectName(QStringLiteral("Combo1"));
+    m_combo->setGeometry(ui::twipsRect(500, 2600, 1000, 300, *this));
+    m_combo->setEditable(false);
+    m_combo->hide();
+    m_combo->raise();
+    connect(m_combo, &QComboBox::currentIndexChanged, this, [this] { Combo1_Click(); });
+    setTabOrder(m_picture, m_combo);
+    m_picture->setFocus();
+}
+
+Form1::~Form1() = default;
+
+void Form1::Form_Load(const std::string& commandLine) {
+    if (midi::midiOutGetNumDevs() == 0) {
+        ui::beep();
+        ui::showMessage(nullptr, {QStringLiteral("ご使用の環境では、MIDI音源を使用できません。"),
+                                  ui::AppTitle, ui::Icon::None, ui::Buttons::Ok});
+        // The window still opens, silent; the keyboard is drawn as usual.
+        m_midiAvailable = false;
+        m_layoutDegree = LayoutF6;
+        PictureSurface surface(*m_picture);
+        DrawKeyboard(surface);
+        return;
+    }
+    m_midiAvailable = true;
+    midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
+    m_printing = 0;
+    Module1::SetChannel(0);
+    m_layoutDegree = LayoutF6;
+    Module1::CommandLineFile = commandLine;
+    {
+        const QSignalBlocker blocker(m_combo);
+        for (int n = 0; n <= 15; ++n) m_combo->addItem(QStringLiteral(" %1").arg(n));
+        m_combo->setCurrentIndex(0);
+    }
+    Combo1_Click();
+    m_keyHeld.fill(0);
+    PictureSurface surface(*m_picture);
+    DrawKeyboard(surface);
+    if (!Module1::CommandLineFile.empty()) {
+        if (m_hooks.showAutoPerformance) m_hooks.showAutoPerformance();
+        Module1::CommandLineFile.clear();
+    }
+}
+
+void Form1::Combo1_Click() {
+    Module1::SetChannel(m_combo->currentIndex());
+}
+
+void Form1::Form_Unload() {
+    if (m_unloaded) return;
+    m_unloaded = true;
+    ReleaseAllHeldKeys();
+    midi::midiOutClose(Module1::hMidiOut);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow()) ReleaseAllHeldKeys();
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+}  // namespace keyboard

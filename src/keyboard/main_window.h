@@ -1,0 +1,100 @@
+// Form1, the keyboard window: start-up and shutdown, the drawn keyboard, typing and mouse playing.
+#pragma once
+
+#include <QComboBox>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "key_layout.h"
+#include "keyboard_drawing.h"
+
+namespace keyboard {
+
+// What Form1 asks of the rest of the program: the dialogs and printing live in other parts.
+struct Form1Hooks {
+    std::function<void()> showAutoPerformance;  // F2, and a file named on the command line
+    std::function<void()> showHelp;             // F11
+    std::function<void()> printLayout;          // Esc
+};
+
+class Form1 : public QWidget {
+    Q_OBJECT
+  public:
+    explicit Form1(Form1Hooks hooks = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up sequence: MIDI check, tables, channel list, the first drawing, and the
+    // automatic-performance dialog when a file was named on the command line.
+    void Form_Load(const std::string& commandLine);
+    void Form_Resize();
+    void Form_Unload();
+    void Combo1_Click();
+
+    // Toggles the mark of key k on the picture; nothing while printing or for k < 1.
+    void BarFunc(std::int16_t k);
+    void DrawKeyboard(DrawingSurface& surface);
+
+    void Picture1_KeyDown(std::int16_t keyCode);
+    void Picture1_KeyUp(std::int16_t keyCode);
+    void Picture1_MouseMove(float x, float y);
+    void Picture1_MouseDown();
+    void Picture1_MouseUp();
+
+    // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
+    void ReleaseAllHeldKeys();
+
+    // Windows virtual-key code of a key event: by keyboard position for the 36 piano keys, so
+    // that neither Shift nor the keyboard layout changes which piano key plays. 0: not used.
+    static std::int16_t VirtualKeyCode(const QKeyEvent& event);
+
+    Picture1* picture() { return m_picture; }
+    QComboBox* channelList() { return m_combo; }
+    const NoteTables& noteTables() const { return m_tables; }
+    std::int16_t LayoutDegree() const { return m_layoutDegree; }
+    bool midiAvailable() const { return m_midiAvailable; }
+    std::int16_t KeyHeld(int code) const { return m_keyHeld[static_cast<std::size_t>(code)]; }
+    void SetPrinting(bool printing) { m_printing = printing ? 1 : 0; }
+    std::int16_t Printing() const { return m_printing; }
+    std::int16_t MouseKey() const { return m_mouseKey; }
+    std::int16_t MouseDownKey() const { return m_mouseDownKey; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // A note the keyboard or the mouse started, kept so that it ends as it began.
+    struct SoundingNote {
+        std::int16_t note = NoNote;
+        std::int32_t channel = 0;
+    };
+
+    void SetLayout(std::int16_t degree);
+    void ShowVersion();
+    void ToggleChannelList();
+    void RedrawPicture();
+    void RemarkHeldKeys();
+    SoundingNote StartNote(std::int16_t note);
+    static void EndNote(const SoundingNote& sounding);
+
+    Form1Hooks m_hooks;
+    Picture1* m_picture = nullptr;
+    QComboBox* m_combo = nullptr;
+    NoteTables m_tables;
+    std::int16_t m_layoutDegree = LayoutF6;
+    std::int16_t m_printing = 0;
+    std::array<std::int16_t, 256> m_keyHeld{};
+    KeyTable<std::optional<SoundingNote>> m_keySounding{};
+    std::int16_t m_mouseKey = 0;
+    std::int16_t m_mouseDownKey = 0;
+    bool m_mouseMarkOff = true;
+    std::optional<SoundingNote> m_mouseSounding;
+    bool m_midiAvailable = false;
+    bool m_unloaded = false;
+};
+
+}  // namespace keyboard

@@ -1,0 +1,53 @@
+#include "message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace ui {
+namespace {
+
+MessageHandler& messageHandler() {
+    static MessageHandler handler;
+    return handler;
+}
+
+std::function<void()>& beepHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
+}  // namespace
+
+Answer showMessage(QWidget* parent, const MessageRequest& request) {
+    if (messageHandler()) return messageHandler()(request);
+    QMessageBox box(parent);
+    box.setWindowTitle(request.caption);
+    box.setText(request.text);
+    box.setIcon(request.icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
+    if (request.buttons == Buttons::OkCancel) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+}
+
+void beep() {
+    if (beepHandler()) {
+        beepHandler()();
+        return;
+    }
+    QApplication::beep();
+}
+
+void setMessageHandler(MessageHandler handler) {
+    messageHandler() = std::move(handler);
+}
+
+void setBeepHandler(std::function<void()> handler) {
+    beepHandler() = std::move(handler);
+}
+
+}  // namespace ui

@@ -1,0 +1,59 @@
+#include "output_device.h"
+
+namespace midi {
+namespace {
+
+constexpr HMIDIOUT kOpenHandle = 1;
+constexpr std::uint32_t kNoError = 0;
+constexpr std::uint32_t kInvalidHandle = 5;
+constexpr std::uint32_t kBadDeviceId = 2;
+
+std::unique_ptr<OutputBackend>& backendSlot() {
+    static std::unique_ptr<OutputBackend> backend;
+    return backend;
+}
+
+bool deviceOpen = false;
+
+}  // namespace
+
+void installBackend(std::unique_ptr<OutputBackend> backend) {
+    if (backendSlot()) backendSlot()->close();
+    deviceOpen = false;
+    backendSlot() = std::move(backend);
+}
+
+OutputBackend* installedBackend() {
+    return backendSlot().get();
+}
+
+std::uint32_t midiOutGetNumDevs() {
+    OutputBackend* backend = installedBackend();
+    return backend != nullptr && backend->available() ? 1 : 0;
+}
+
+std::uint32_t midiOutOpen(HMIDIOUT* handle, std::int32_t device) {
+    if (handle == nullptr) return kInvalidHandle;
+    if ((device != MIDI_MAPPER && device != 0) || midiOutGetNumDevs() == 0) {
+        *handle = 0;
+        return kBadDeviceId;
+    }
+    deviceOpen = true;
+    *handle = kOpenHandle;
+    return kNoError;
+}
+
+std::uint32_t midiOutShortMsg(HMIDIOUT handle, std::uint32_t message) {
+    if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
+    backendSlot()->send(message);
+    return kNoError;
+}
+
+std::uint32_t midiOutClose(HMIDIOUT handle) {
+    if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
+    deviceOpen = false;
+    backendSlot()->close();
+    return kNoError;
+}
+
+}  // namespace midi

@@ -1,0 +1,98 @@
+#include "port_output.h"
+
+#include <rtmidi/RtMidi.h>
+
+#include <charconv>
+#include <optional>
+
+namespace midi {
+namespace {
+
+// Only the ALSA sequencer on Linux: RtMidi's JACK client crashes when no JACK server runs.
+RtMidi::Api portApi() {
+#if defined(__linux__)
+    return RtMidi::LINUX_ALSA;
+#else
+    return RtMidi::UNSPECIFIED;
+#endif
+}
+
+std::unique_ptr<RtMidiOut> makeClient() {
+    try {
+        auto out = std::make_unique<RtMidiOut>(portApi(), "muruteka");
+        out->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
+        return out;
+    } catch (const RtMidiError&) {
+        return nullptr;
+    }
+}
+
+std::optional<unsigned> findPort(RtMidiOut& out, const std::string& selector) {
+    const unsigned count = out.getPortCount();
+    unsigned number = 0;
+    const char* end = selector.data() + selector.size();
+    if (auto [ptr, ec] = std::from_chars(selector.data(), end, number);
+        ec == std::errc() && ptr == end) {
+        if (number < count) return number;
+        return std::nullopt;
+    }
+    for (unsigned i = 0; i < count; ++i) {
+        if (out.getPortName(i).find(selector) != std::string::npos) return i;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+PortOutput::PortOutput(std::string selector) : m_selector(std::move(selector)) {}
+
+PortOutput::~PortOutput() = default;
+
+bool PortOutput::available() {
+    if (!m_tried) {
+        m_tried = true;
+        m_out = makeClient();
+        if (m_out) {
+            try {
+                const auto port = findPort(*m_out, m_selector);
+                if (port) {
+                    m_out->openPort(*port, "muruteka out");
+                } else {
+                    m_out.reset();
+                }
+            } catch (const RtMidiError&) {
+                m_out.reset();
+            }
+        }
+    }
+    return m_out != nullptr && m_out->isPortOpen();
+}
+
+void PortOutput::send(std::uint32_t message) {
+    if (!m_out) return;
+    const unsigned char bytes[3] = {static_cast<unsigned char>(message & 0xFF),
+                                    static_cast<unsigned char>((message >> 8) & 0xFF),
+                                    static_cast<unsigned char>((message >> 16) & 0xFF)};
+    try {
+        m_out->sendMessage(bytes, sizeof bytes);
+    } catch (const RtMidiError&) {
+    }
+}
+
+void PortOutput::close() {
+    m_out.reset();
+    m_tried = false;
+}
+
+std::vector<std::string> listMidiPorts() {
+    std::vector<std::string> names;
+    auto out = makeClient();
+    if (!out) return names;
+    try {
+        for (unsigned i = 0; i < out->getPortCount(); ++i) names.push_back(out->getPortName(i));
+    } catch (const RtMidiError&) {
+    }
+    return names;
+}
+
+}  // namespace midi

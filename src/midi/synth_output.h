@@ -1,0 +1,72 @@
+// The built-in synthesizer: FluidSynth with a General MIDI soundfont, played through the
+// system's audio or rendered offline.
+#pragma once
+
+#include <fluidsynth.h>
+
+#include <memory>
+#include <string>
+
+#include "output_backends.h"
+#include "output_device.h"
+
+namespace midi {
+
+// Audio buffering of the live synthesizer: periods x period size / sample rate.
+inline constexpr int kAudioPeriods = 2;
+inline constexpr int kAudioPeriodSize = 128;
+inline constexpr double kSampleRate = 44100.0;
+
+// Owns the FluidSynth objects and frees them in reverse order of creation.
+class SynthEngine {
+  public:
+    // Loads the soundfont and, when asked, opens an audio driver. Check ready() afterwards.
+    explicit SynthEngine(const SynthSettings& settings);
+    bool ready() const { return m_ready; }
+    const std::string& problem() const { return m_problem; }
+    const std::string& soundfontPath() const { return m_soundfont; }
+    const std::string& audioDriver() const { return m_driverName; }
+
+    void handleShortMessage(std::uint32_t message);
+    void allNotesOff();
+    // Renders interleaved stereo float samples without any audio device.
+    void renderFloat(float* left, float* right, int frames);
+
+  private:
+    struct SettingsDeleter {
+        void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+    };
+    struct SynthDeleter {
+        void operator()(fluid_synth_t* s) const { delete_fluid_synth(s); }
+    };
+    struct DriverDeleter {
+        void operator()(fluid_audio_driver_t* d) const { delete_fluid_audio_driver(d); }
+    };
+    // Declared in creation order, so that destruction frees driver, synth, settings.
+    std::unique_ptr<fluid_settings_t, SettingsDeleter> m_settings;
+    std::unique_ptr<fluid_synth_t, SynthDeleter> m_synth;
+    std::unique_ptr<fluid_audio_driver_t, DriverDeleter> m_driver;
+    std::string m_soundfont;
+    std::string m_driverName;
+    std::string m_problem;
+    bool m_ready = false;
+};
+
+// The path of the system's default General MIDI soundfont, or empty when none is installed.
+std::string defaultSoundfont();
+
+class SynthOutput final : public OutputBackend {
+  public:
+    explicit SynthOutput(SynthSettings settings) : m_settings(std::move(settings)) {}
+    bool available() override;
+    void send(std::uint32_t message) override;
+    void close() override;
+    SynthEngine* engine() { return m_engine.get(); }
+
+  private:
+    SynthSettings m_settings;
+    std::unique_ptr<SynthEngine> m_engine;
+    bool m_tried = false;
+};
+
+}  // namespace midi
