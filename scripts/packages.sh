@@ -1,0 +1,20 @@
+# The Debian packages the program and its tests need. Sourced by the other scripts.
+RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
+  librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
+  poppler-utils clang libclang-rt-14-dev"
+
+# Installs whichever of the given packages are missing, without recommends.
+install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

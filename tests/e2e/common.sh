@@ -1,0 +1,37 @@
+# Helpers for the end-to-end tests: a private runtime directory (so that parallel runs do not
+# meet each other's single-instance lock) and a scratch folder removed on exit.
+set -euo pipefail
+MURUTEKA="$1"
+WORK="$(mktemp -d)"
+export XDG_RUNTIME_DIR="$WORK/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+cleanup() {
+    jobs -p | xargs -r kill 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+skip_without() {
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIP: $tool is not installed"
+            exit 77
+        fi
+    done
+}
+
+# Waits until the command succeeds, up to the given number of tenths of a second.
+wait_for() {
+    local tenths="$1"
+    shift
+    for _ in $(seq "$tenths"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
