@@ -7,5 +7,7 @@ cd "$(dirname "$0")/.."
 install_missing $RUN_PACKAGES $TEST_PACKAGES
 cmake -S . -B build-test -G Ninja -DBUILD_TESTING=ON >/dev/null
 cmake --build build-test -j2
+# The music-file reader takes untrusted files: fuzz it for a bounded time first.
+fuzz/run.sh "${FUZZ_SECONDS:-30}"
 cd build-test
 ctest -j2 --output-on-failure
