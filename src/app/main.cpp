@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "main_window.h"
+#include "misc_file.h"
 #include "output_backends.h"
 #include "version.h"
 
@@ -57,7 +58,11 @@ int main(int argc, char** argv) {
 
     midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
 
-    keyboard::Form1 form;
+    keyboard::Form1* mainWindow = nullptr;
+    keyboard::Form1Hooks hooks;
+    hooks.showAutoPerformance = [&mainWindow] { performance::ShowMiscFile(*mainWindow); };
+    keyboard::Form1 form(hooks);
+    mainWindow = &form;
     form.Form_Load(command.commandLineFile);
     form.show();
     const int result = QApplication::exec();

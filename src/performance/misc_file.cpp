@@ -1,0 +1,256 @@
+#include "misc_file.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QPainter>
+
+#include "fonts.h"
+#include "message_box.h"
+#include "module1.h"
+#include "twips.h"
+
+namespace performance {
+namespace {
+
+FileChooser& chooserSlot() {
+    static FileChooser chooser;
+    return chooser;
+}
+
+std::optional<QString> ChooseWithDialog(QWidget* parent, const FileChooserRequest& request) {
+    QFileDialog dialog(parent, request.title);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(request.filters);
+    dialog.selectNameFilter(request.filters.value(0));
+    if (!request.preselected.isEmpty()) dialog.selectFile(request.preselected);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::optional<QString> FirstDroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return std::nullopt;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) return QDir::toNativeSeparators(url.toLocalFile());
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+void setFileChooser(FileChooser chooser) {
+    chooserSlot() = std::move(chooser);
+}
+
+void FileNameBox::dragEnterEvent(QDragEnterEvent* event) {
+    if (FirstDroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void FileNameBox::dragMoveEvent(QDragMoveEvent* event) {
+    if (FirstDroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void FileNameBox::dropEvent(QDropEvent* event) {
+    // Only files are taken; a drop without a file list (text from an editor) changes nothing.
+    if (const auto file = FirstDroppedFile(event->mimeData())) {
+        setText(*file);
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void ExplanationStrip::PrintAt(int xTwips, int yTwips, const QString& text, QColor color) {
+    m_lines.push_back({QPoint(ui::twipsToPixelsX(xTwips, *this), ui::twipsToPixelsY(yTwips, *this)),
+                       text, color});
+    update();
+}
+
+void ExplanationStrip::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setFont(font());
+    for (const auto& line : m_lines) {
+        painter.setPen(line.color);
+        painter.drawText(QRect(line.position, QSize(width(), height())),
+                         Qt::AlignLeft | Qt::AlignTop, line.text);
+    }
+}
+
+MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::int16_t)> barFunc,
+                   QWidget* parent)
+    : QDialog(parent), m_barFunc(std::move(barFunc)), m_engine(*this, tables) {
+    setObjectName(QStringLiteral("MiscFile"));
+    setWindowTitle(QStringLiteral("自動演奏"));
+    setFont(ui::GothicFont(9.75));
+    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(2055, *this));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    auto place = [this](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(ui::twipsRect(left, top, width, height, *this));
+    };
+    // Created in tab order; the strip lies behind the name box.
+    m_picture2 = new ExplanationStrip(this);
+    m_picture2->setObjectName(QStringLiteral("Picture2"));
+    place(m_picture2, 1215, 0, 6700, 700);
+    m_label1 = new QLabel(QStringLiteral("ﾌｧｲﾙ名(&F)："), this);
+    place(m_label1, 80, 400, 1200, 225);
+    m_text1 = new FileNameBox(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    place(m_text1, 1215, 350, 6625, 330);
+    m_label1->setBuddy(m_text1);
+    m_command3 = new QPushButton(QStringLiteral("参照(&R)..."), this);
+    place(m_command3, 6440, 840, 1400, 400);
+    m_command2 = new QPushButton(FromUtf8(ExecuteCaption), this);
+    place(m_command2, 4970, 1460, 1400, 460);
+    m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+    place(m_command1, 6440, 1460, 1400, 460);
+    m_label2 = new QLabel(FromUtf8(IdleStatus), this);
+    place(m_label2, 1215, 915, 3720, 225);
+    m_label3 = new QLabel(QStringLiteral("ﾃﾝﾎﾟ(&T):"), this);
+    place(m_label3, 100, 1510, 3720, 225);
+    m_combo1 = new QComboBox(this);
+    m_combo1->setObjectName(QStringLiteral("Combo1"));
+    place(m_combo1, 1215, 1460, 1000, 300);
+    m_label3->setBuddy(m_combo1);
+    m_label3->lower();
+    m_picture2->lower();
+    for (QPushButton* button : {m_command1, m_command2, m_command3}) button->setAutoDefault(false);
+    setTabOrder(m_text1, m_command3);
+    setTabOrder(m_command3, m_command2);
+    setTabOrder(m_command2, m_command1);
+    setTabOrder(m_command1, m_combo1);
+
+    connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(m_combo1, &QComboBox::currentIndexChanged, this, [this] { Combo1_Click(); });
+    Form_Load();
+    m_text1->setFocus();
+}
+
+MiscFile::~MiscFile() = default;
+
+void MiscFile::Form_Load() {
+    m_engine.Playing = 0;
+    m_picture2->PrintAt(1, 40, QStringLiteral("ミュージックファイルを演奏します。"),
+                        QColor(128, 0, 0));
+    {
+        const QSignalBlocker blocker(m_combo1);
+        for (const char* tempo : {"108", "126", "138", "150", "168"}) {
+            m_combo1->addItem(QString::fromLatin1(tempo));
+        }
+    }
+    m_combo1->setCurrentIndex(1);
+    Combo1_Click();
+    m_engine.TimeUnit = TimeUnitForTempo(DefaultTempo);
+    m_engine.BuildKeyOfNote();
+    if (!Module1::CommandLineFile.empty()) {
+        m_text1->setText(QString::fromStdString(Module1::CommandLineFile));
+    }
+}
+
+void MiscFile::Command2_Click() {
+    m_engine.Command2_Click();
+    // A close asked for during the performance is carried out once it has ended.
+    if (m_closeWhenDone && !m_engine.running()) close();
+}
+
+void MiscFile::Combo1_Click() {
+    m_engine.Combo1_Click(m_combo1->currentText().toInt());
+}
+
+void MiscFile::EnableInputs(bool enabled) {
+    m_text1->setEnabled(enabled);
+    m_command1->setEnabled(enabled);
+    m_command3->setEnabled(enabled);
+}
+
+void MiscFile::Command3_Click() {
+    const FileChooserRequest request{
+        QStringLiteral("ファイルの選択"),
+        {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
+        m_lastChosen};
+    const auto chosen =
+        chooserSlot() ? chooserSlot()(this, request) : ChooseWithDialog(this, request);
+    if (!chosen) return;  // cancelled: the name stays
+    m_lastChosen = *chosen;
+    m_text1->setText(*chosen);
+}
+
+void MiscFile::reject() {
+    close();
+}
+
+void MiscFile::closeEvent(QCloseEvent* event) {
+    // Closing during a performance ends it after the current token; the dialog closes once the
+    // token's notes are off and its keys are back at rest.
+    m_engine.Unload();
+    if (m_engine.running()) {
+        m_closeWhenDone = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    QDialog::done(QDialog::Rejected);
+}
+
+void MiscFile::NoteOn(std::int16_t note) {
+    Module1::NoteOn(note);
+}
+void MiscFile::NoteOff(std::int16_t note) {
+    Module1::NoteOff(note);
+}
+void MiscFile::BarFunc(std::int16_t key) {
+    if (m_barFunc) m_barFunc(key);
+}
+Clock::time_point MiscFile::Now() {
+    return Clock::now();
+}
+void MiscFile::WaitUntil(Clock::time_point deadline) {
+    Module1::WaitUntil(deadline);
+}
+void MiscFile::LetEventsRun() {
+    QCoreApplication::processEvents();
+}
+std::string MiscFile::FileName() {
+    return m_text1->text().toStdString();
+}
+
+void MiscFile::SetButtonCaption(std::string_view caption) {
+    m_command2->setText(FromUtf8(caption));
+}
+
+void MiscFile::SetStatus(std::string_view text) {
+    m_label2->setText(FromUtf8(text));
+}
+
+void MiscFile::ReportMissingFile(std::string_view name) {
+    ui::showMessage(this,
+                    {QStringLiteral("「") + FromUtf8(name) + QStringLiteral("」ﾌｧｲﾙはありません。"),
+                     ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+}
+
+}  // namespace performance
+
+namespace performance {
+
+void ShowMiscFile(keyboard::Form1& form) {
+    MiscFile dialog(form.noteTables(), [&form](std::int16_t key) { form.BarFunc(key); });
+    dialog.exec();
+}
+
+}  // namespace performance
