@@ -44,16 +44,19 @@ void WaitUntil(std::chrono::steady_clock::time_point deadline) {
         std::this_thread::sleep_until(deadline);
         return;
     }
-    // A local event loop sleeps until the next window event or the deadline timer; the events
-    // that arrive meanwhile are handled inside it, as in a modal dialog.
+    // A local event loop sleeps until the next window event or a timer shortly before the
+    // deadline; the events that arrive meanwhile are handled inside it, as in a modal dialog.
+    // Timers wake up to a millisecond late, so the last stretch is slept exactly.
+    constexpr auto lastStretch = std::chrono::milliseconds(2);
     while (true) {
         const auto remaining = deadline - Clock::now();
         if (remaining <= Clock::duration::zero()) return;
-        const auto wholeMs = std::chrono::duration_cast<std::chrono::milliseconds>(remaining);
-        if (wholeMs.count() < 1) {
+        if (remaining < lastStretch) {
             std::this_thread::sleep_until(deadline);
             return;
         }
+        const auto wholeMs = std::chrono::duration_cast<std::chrono::milliseconds>(remaining) -
+                             std::chrono::milliseconds(1);
         QEventLoop loop;
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);

@@ -1,0 +1,246 @@
+#include "misc_file.h"
+
+#include <QApplication>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+
+#include "form_fixture.h"
+#include "temp_file.h"
+#include "twips.h"
+
+using namespace performance;
+using testing_support::FormTest;
+
+namespace {
+
+using Messages = std::vector<std::uint32_t>;
+
+class MiscFileTest : public FormTest {
+  protected:
+    void SetUp() override {
+        FormTest::SetUp();
+        start();
+        setFileChooser({});
+    }
+    void TearDown() override {
+        setFileChooser({});
+        FormTest::TearDown();
+    }
+    std::unique_ptr<MiscFile> open() {
+        return std::make_unique<MiscFile>(form->noteTables(),
+                                          [this](std::int16_t k) { form->BarFunc(k); });
+    }
+    testing_support::TempFolder folder;
+};
+
+QRect twips(const QWidget& w, int left, int top, int width, int height) {
+    return ui::twipsRect(left, top, width, height, w);
+}
+
+TEST_F(MiscFileTest, LoadsWithItsControlsWhereTheyBelong) {
+    auto dialog = open();
+    dialog->show();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("自動演奏"));
+    EXPECT_EQ(dialog->size(),
+              QSize(ui::twipsToPixelsX(7935, *dialog), ui::twipsToPixelsY(2055, *dialog)));
+    // Fixed pitch: every half-width character one cell, every full-width one two.
+    const QFontMetrics metrics(dialog->font());
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")),
+              metrics.horizontalAdvance(QStringLiteral("WWWWWWWWWW")));
+    EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")),
+              metrics.horizontalAdvance(QStringLiteral("ドドドドド")));
+    EXPECT_NEAR(dialog->font().pointSizeF(), 9.75, 0.01);
+    const struct {
+        QWidget* widget;
+        QString text;
+        QRect rect;
+    } controls[] = {
+        {dialog->Label1(), QStringLiteral("ﾌｧｲﾙ名(&F)："), twips(*dialog, 80, 400, 1200, 225)},
+        {dialog->Text1(), QString(), twips(*dialog, 1215, 350, 6625, 330)},
+        {dialog->Command3(), QStringLiteral("参照(&R)..."), twips(*dialog, 6440, 840, 1400, 400)},
+        {dialog->Command2(), QStringLiteral("実\u3000行"), twips(*dialog, 4970, 1460, 1400, 460)},
+        {dialog->Command1(), QStringLiteral("閉じる(&X)"), twips(*dialog, 6440, 1460, 1400, 460)},
+        {dialog->Label2(), QStringLiteral(" "), twips(*dialog, 1215, 915, 3720, 225)},
+        {dialog->Label3(), QStringLiteral("ﾃﾝﾎﾟ(&T):"), twips(*dialog, 100, 1510, 3720, 225)},
+        {dialog->Combo1(), QStringLiteral("126"), twips(*dialog, 1215, 1460, 1000, 300)},
+        {dialog->Picture2(), QString(), twips(*dialog, 1215, 0, 6700, 700)},
+    };
+    for (const auto& c : controls) {
+        EXPECT_EQ(c.widget->geometry(), c.rect) << c.widget->metaObject()->className();
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(c.widget)) text = label->text();
+        if (auto* button = qobject_cast<QPushButton*>(c.widget)) text = button->text();
+        if (auto* edit = qobject_cast<QLineEdit*>(c.widget)) text = edit->text();
+        if (auto* combo = qobject_cast<QComboBox*>(c.widget)) text = combo->currentText();
+        if (!c.text.isNull()) {
+            EXPECT_EQ(text, c.text);
+        }
+    }
+    QStringList tempos;
+    for (int i = 0; i < dialog->Combo1()->count(); ++i) tempos << dialog->Combo1()->itemText(i);
+    EXPECT_EQ(tempos, (QStringList{"108", "126", "138", "150", "168"}));
+    EXPECT_EQ(dialog->engine().TimeUnit, TimeUnitForTempo(126));
+    EXPECT_EQ(dialog->engine().Playing, 0);
+    EXPECT_EQ(dialog->Label1()->buddy(), dialog->Text1());
+    EXPECT_EQ(dialog->Label3()->buddy(), dialog->Combo1());
+    EXPECT_EQ(QApplication::focusWidget(), dialog->Text1());
+    // Tab order: name, browse, execute, close, tempo.
+    QWidget* expected[] = {dialog->Command3(), dialog->Command2(), dialog->Command1(),
+                           dialog->Combo1(), dialog->Text1()};
+    QWidget* w = dialog->Text1();
+    for (QWidget* next : expected) {
+        do {
+            w = w->nextInFocusChain();
+        } while (w->focusPolicy() == Qt::NoFocus || !w->isVisible());
+        EXPECT_EQ(w, next);
+    }
+    // The explanation in dark red.
+    const QImage strip = dialog->Picture2()->grab().toImage();
+    bool darkRed = false;
+    for (int y = 0; y < strip.height() && !darkRed; ++y) {
+        for (int x = 0; x < strip.width() && !darkRed; ++x) {
+            darkRed = strip.pixelColor(x, y) == QColor(128, 0, 0);
+        }
+    }
+    EXPECT_TRUE(darkRed);
+    EXPECT_EQ(dialog->engine().KeyOfNote[100], 13) << "ド is E in the standard layout";
+}
+
+TEST_F(MiscFileTest, TheCommandLineTextGoesIntoTheNameBoxAsItIs) {
+    Module1::CommandLineFile = "\"C:\\曲\\a song.txt\" ";
+    auto dialog = open();
+    EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("\"C:\\曲\\a song.txt\" "));
+}
+
+TEST_F(MiscFileTest, TheFileChooserIsAskedAsItShouldAndItsAnswerTaken) {
+    std::vector<FileChooserRequest> requests;
+    std::optional<QString> answer = QStringLiteral("/music/tune.txt");
+    setFileChooser([&](QWidget*, const FileChooserRequest& r) {
+        requests.push_back(r);
+        return answer;
+    });
+    auto dialog = open();
+    dialog->Command3_Click();
+    EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("/music/tune.txt"));
+    answer.reset();
+    dialog->Text1()->setText(QStringLiteral("dropped.txt"));
+    dialog->Command3_Click();
+    EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("dropped.txt")) << "cancel keeps the name";
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].title, QStringLiteral("ファイルの選択"));
+    EXPECT_EQ(requests[0].filters,
+              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")}));
+    EXPECT_TRUE(requests[0].preselected.isEmpty());
+    EXPECT_EQ(requests[1].preselected, QStringLiteral("/music/tune.txt"));
+}
+
+TEST_F(MiscFileTest, ADropOfThreeFilesTakesTheFirstAndADropOfTextNothing) {
+    auto dialog = open();
+    dialog->show();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/a/first.txt"), QUrl::fromLocalFile("/a/second.mid"),
+                   QUrl::fromLocalFile("/a/third")});
+    const QPointF at(5, 5);
+    // A drop arrives after the drag has entered the box.
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog->Text1(), &enter);
+    QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog->Text1(), &drop);
+    EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("/a/first.txt"));
+    QMimeData text;
+    text.setText(QStringLiteral("ド2,レ2"));
+    QDragEnterEvent textEnter(at.toPoint(), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog->Text1(), &textEnter);
+    QDropEvent textDrop(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dialog->Text1(), &textDrop);
+    EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("/a/first.txt"));
+}
+
+TEST_F(MiscFileTest, AMissingFileIsReportedWithAnExclamation) {
+    auto dialog = open();
+    dialog->Text1()->setText(QStringLiteral("ない.txt"));
+    dialog->Command2_Click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("「ない.txt」ﾌｧｲﾙはありません。"));
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("ムルテカ"));
+    EXPECT_EQ(boxes[0].icon, ui::Icon::Exclamation);
+}
+
+TEST_F(MiscFileTest, WhilePlayingOnlyTheTempoAndCancelStayUsable) {
+    auto dialog = open();
+    dialog->Combo1()->setCurrentIndex(4);  // 168
+    dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド1,レ1")));
+    dialog->show();
+    struct {
+        bool text, browse, close, tempo, button;
+        QString caption, status;
+    } during{};
+    QTimer::singleShot(30, [&] {
+        during = {dialog->Text1()->isEnabled(),    dialog->Command3()->isEnabled(),
+                  dialog->Command1()->isEnabled(), dialog->Combo1()->isEnabled(),
+                  dialog->Command2()->isEnabled(), dialog->Command2()->text(),
+                  dialog->Label2()->text()};
+    });
+    dialog->Command2_Click();
+    EXPECT_FALSE(during.text);
+    EXPECT_FALSE(during.browse);
+    EXPECT_FALSE(during.close);
+    EXPECT_TRUE(during.tempo);
+    EXPECT_TRUE(during.button);
+    EXPECT_EQ(during.caption, QStringLiteral("ｷｬﾝｾﾙ"));
+    EXPECT_EQ(during.status, QStringLiteral("  演奏中"));
+    EXPECT_TRUE(dialog->Text1()->isEnabled());
+    EXPECT_TRUE(dialog->Command1()->isEnabled());
+    EXPECT_TRUE(dialog->Command3()->isEnabled());
+    EXPECT_EQ(dialog->Command2()->text(), QStringLiteral("実\u3000行"));
+    EXPECT_EQ(dialog->Label2()->text(), QStringLiteral(" "));
+    EXPECT_EQ(recording->messages, (Messages{0x007F3C90, 0x00003C90, 0x007F3E90, 0x00003E90}));
+    EXPECT_EQ(markedKeys().size(), 14u) << "every key back at rest";
+}
+
+TEST_F(MiscFileTest, ClosingDuringAPerformanceEndsItAfterTheCurrentTokenThenCloses) {
+    auto dialog = open();
+    dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド:ミ4,レ4,ミ4")));
+    QTimer::singleShot(0, [&] { dialog->Command2_Click(); });
+    QTimer::singleShot(100, [&] {
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(form->picture()->image() != QImage()) << "still running";
+        dialog->close();
+    });
+    const int result = dialog->exec();
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(recording->messages, (Messages{0x007F3C90, 0x007F4090, 0x00003C90, 0x00004090}));
+    EXPECT_EQ(markedKeys().size(), 14u);
+}
+
+TEST_F(MiscFileTest, EscapeAndTheCloseButtonCloseTheIdleDialog) {
+    for (const bool byEscape : {true, false}) {
+        auto dialog = open();
+        QTimer::singleShot(0, [&] { byEscape ? dialog->reject() : dialog->Command1()->click(); });
+        dialog->exec();
+        EXPECT_FALSE(dialog->isVisible());
+    }
+}
+
+TEST_F(MiscFileTest, F2OpensTheDialogModallyAndReleasesHeldKeysFirst) {
+    keyboard::Form1Hooks hooks;
+    bool opened = false;
+    hooks.showAutoPerformance = [&] {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<MiscFile*>(QApplication::activeModalWidget());
+            opened = dialog != nullptr && dialog->Text1()->text().isEmpty();
+            if (dialog) dialog->close();
+        });
+        ShowMiscFile(*form);
+    };
+    start({}, hooks);
+    press(Qt::Key_Q, 24);
+    press(Qt::Key_F2);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(recording->messages, (Messages{0x007F3990, 0x00003990}));
+}
+
+}  // namespace
