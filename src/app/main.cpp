@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "command_line.h"
+#include "help_menu.h"
 #include "main_window.h"
 #include "misc_file.h"
 #include "output_backends.h"
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
     keyboard::Form1* mainWindow = nullptr;
     keyboard::Form1Hooks hooks;
     hooks.showAutoPerformance = [&mainWindow] { performance::ShowMiscFile(*mainWindow); };
+    hooks.showHelp = [] { help::ShowHelpMenu(); };
     keyboard::Form1 form(hooks);
     mainWindow = &form;
     form.Form_Load(command.commandLineFile);
