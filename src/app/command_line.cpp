@@ -45,7 +45,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--list-midi-outputs") {
             result.listOutputs = true;
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
-                   takeValue(args, i, "--soundfont", result.soundfont, result.error)) {
+                   takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
+                   takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
+                   takeValue(args, i, "--layout", result.layout, result.error)) {
         } else {
             result.error = "unknown option " + arg;
         }
@@ -53,6 +55,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (result.error.empty() && !midi::parseOutputSpec(result.midiOut)) {
         result.error = "unknown MIDI output '" + result.midiOut +
                        "'; valid forms of --midi-out:\n" + midi::validOutputForms();
+    }
+    if (result.error.empty() && result.layout != "F4" && result.layout != "F5" &&
+        result.layout != "F6" && result.layout != "F7") {
+        result.error = "--layout takes F4, F5, F6 or F7";
     }
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (i > 0) result.commandLineFile += ' ';
@@ -71,6 +77,8 @@ std::string UsageText() {
            midi::validOutputForms() +
            "  --soundfont PATH       General MIDI soundfont for the built-in synthesizer\n"
            "  --list-midi-outputs    list the MIDI outputs of this machine and exit\n"
+           "  --print-layout FILE    write the key layout as a PDF page and exit\n"
+           "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"
            "  --help                 print this help and exit\n"
            "  --                     what follows is the music file's name\n";

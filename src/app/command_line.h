@@ -12,6 +12,8 @@ struct CommandLine {
     bool listOutputs = false;
     bool help = false;
     bool version = false;
+    std::string printLayout;  // a PDF file to write the key layout to, without a window
+    std::string layout = "F6";
     // The arguments that are not our options, joined with one blank, as given.
     std::string commandLineFile;
     std::string error;  // not empty: the command line cannot be used

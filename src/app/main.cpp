@@ -44,10 +44,24 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Printing the layout to a file needs no display.
+    if (!early.printLayout.empty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("muruteka"));
     // Qt has taken its own options out of argv; what is left names the music file.
     const app::CommandLine command = app::ParseCommandLine(argumentsOf(argc, argv));
+
+    if (!command.printLayout.empty()) {
+        keyboard::Form1 form;
+        const std::int16_t degrees[] = {keyboard::LayoutF4, keyboard::LayoutF5, keyboard::LayoutF6,
+                                        keyboard::LayoutF7};
+        form.SetLayoutDegree(degrees[command.layout[1] - '4']);
+        if (form.PrintLayoutToPdf(QString::fromStdString(command.printLayout))) return 0;
+        std::cerr << "muruteka: cannot write " << command.printLayout << "\n";
+        return 1;
+    }
 
     // One copy at a time: a second one ends silently. The system releases the lock of a copy
     // that died.

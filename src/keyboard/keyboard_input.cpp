@@ -192,7 +192,7 @@ void Form1::Picture1_KeyDown(std::int16_t keyCode) {
             ShowVersion();
             break;
         case VK_ESCAPE:
-            if (m_hooks.printLayout) m_hooks.printLayout();
+            PrintLayout();
             m_keyHeld[VK_ESCAPE] = 0;
             break;
         default:

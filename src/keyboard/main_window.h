@@ -2,10 +2,12 @@
 #pragma once
 
 #include <QComboBox>
+#include <QPrinter>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "key_layout.h"
@@ -17,8 +19,10 @@ namespace keyboard {
 struct Form1Hooks {
     std::function<void()> showAutoPerformance;  // F2, and a file named on the command line
     std::function<void()> showHelp;             // F11
-    std::function<void()> printLayout;          // Esc
 };
+
+// Replaces the default printer, for tests.
+void setPrinterFactory(std::function<std::unique_ptr<QPrinter>()> factory);
 
 class Form1 : public QWidget {
     Q_OBJECT
@@ -42,6 +46,13 @@ class Form1 : public QWidget {
     void Picture1_MouseMove(float x, float y);
     void Picture1_MouseDown();
     void Picture1_MouseUp();
+
+    // Esc: prints the current layout on the default printer after asking.
+    void PrintLayout();
+    // The drawing pass on a printer; false when the page could not be printed.
+    bool PrintLayoutOn(QPrinter& printer);
+    bool PrintLayoutToPdf(const QString& path);
+    void SetLayoutDegree(std::int16_t degree) { m_layoutDegree = degree; }
 
     // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
     void ReleaseAllHeldKeys();
