@@ -38,3 +38,29 @@ TEST(CommandLine, UnknownOptionsAndOutputsAreErrors) {
     EXPECT_TRUE(ParseCommandLine({"--list-midi-outputs"}).listOutputs);
     EXPECT_EQ(ParseCommandLine({"--soundfont", "/x.sf2"}).soundfont, "/x.sf2");
 }
+
+TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
+    const auto exportMidi = ParseCommandLine(
+        {"--export-midi", "a b.txt", "out.mid", "--tempo", "150", "--channel", "9"});
+    EXPECT_EQ(exportMidi.error, "");
+    EXPECT_EQ(exportMidi.mode, "export-midi");
+    EXPECT_EQ(exportMidi.input, "a b.txt");
+    EXPECT_EQ(exportMidi.output, "out.mid");
+    EXPECT_EQ(exportMidi.tempo, 150);
+    EXPECT_EQ(exportMidi.channel, 9);
+    EXPECT_EQ(ParseCommandLine({"--check", "x.txt"}).mode, "check");
+    EXPECT_EQ(ParseCommandLine({"--play", "x.txt"}).tempo, 126);
+    EXPECT_EQ(ParseCommandLine({"--render-wav", "x.txt", "y.wav"}).output, "y.wav");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--tempo", "0"},
+             {"--tempo", "12x"},
+             {"--channel", "16"},
+             {"--channel", "-1"},
+             {"--export-midi", "only-one.txt"},
+             {"--check"},
+             {"--check", "a.txt", "--play", "b.txt"},
+             {"--print-layout", "p.pdf", "--layout", "F3"},
+         }) {
+        EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0] << " " << bad.back();
+    }
+}

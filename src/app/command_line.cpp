@@ -24,6 +24,45 @@ bool takeValue(const std::vector<std::string>& args, std::size_t& i, const std::
     return false;
 }
 
+// A whole number from first to last, or an error naming the option.
+bool takeNumber(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+                int first, int last, int& number, std::string& error) {
+    std::string value;
+    if (!takeValue(args, i, name, value, error)) return false;
+    if (!error.empty()) return true;
+    std::size_t used = 0;
+    try {
+        number = std::stoi(value, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != value.size() || number < first || number > last) {
+        error = name + " takes a whole number from " + std::to_string(first) + " to " +
+                std::to_string(last);
+    }
+    return true;
+}
+
+// A mode option followed by its files: "--check FILE", "--export-midi FILE OUT".
+bool takeMode(const std::vector<std::string>& args, std::size_t& i, const std::string& name,
+              bool withOutput, CommandLine& result) {
+    if (args[i] != name) return false;
+    const std::size_t needed = withOutput ? 2 : 1;
+    if (i + needed >= args.size()) {
+        result.error =
+            name + (withOutput ? " needs a music file and an output file" : " needs a music file");
+        return true;
+    }
+    if (!result.mode.empty()) {
+        result.error = "--" + result.mode + " and " + name + " cannot be used together";
+        return true;
+    }
+    result.mode = name.substr(2);
+    result.input = args[++i];
+    if (withOutput) result.output = args[++i];
+    return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -47,7 +86,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
-                   takeValue(args, i, "--layout", result.layout, result.error)) {
+                   takeValue(args, i, "--layout", result.layout, result.error) ||
+                   takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error) ||
+                   takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
+                   takeMode(args, i, "--play", false, result) ||
+                   takeMode(args, i, "--check", false, result) ||
+                   takeMode(args, i, "--export-midi", true, result) ||
+                   takeMode(args, i, "--render-wav", true, result)) {
         } else {
             result.error = "unknown option " + arg;
         }
@@ -78,6 +123,14 @@ std::string UsageText() {
            "  --soundfont PATH       General MIDI soundfont for the built-in synthesizer\n"
            "  --list-midi-outputs    list the MIDI outputs of this machine and exit\n"
            "  --print-layout FILE    write the key layout as a PDF page and exit\n"
+           "  --play FILE            play a music file on the MIDI output without a window\n"
+           "  --export-midi FILE OUT.mid\n"
+           "                         write the performance as a Standard MIDI File\n"
+           "  --render-wav FILE OUT.wav\n"
+           "                         render the performance through the built-in synthesizer\n"
+           "  --check FILE           list the places where a music file leans on a fallback\n"
+           "  --tempo N              tempo of --play, --export-midi, --render-wav (default 126)\n"
+           "  --channel N            MIDI channel 0 to 15 of those modes (default 0)\n"
            "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"
            "  --help                 print this help and exit\n"

@@ -14,6 +14,12 @@ struct CommandLine {
     bool version = false;
     std::string printLayout;  // a PDF file to write the key layout to, without a window
     std::string layout = "F6";
+    // Modes without a window: play, export-midi, render-wav, check; empty for the window.
+    std::string mode;
+    std::string input;   // the music file of a mode
+    std::string output;  // the file export-midi and render-wav write
+    int tempo = 126;
+    int channel = 0;
     // The arguments that are not our options, joined with one blank, as given.
     std::string commandLineFile;
     std::string error;  // not empty: the command line cannot be used

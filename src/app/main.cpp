@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "command_line.h"
+#include "console_modes.h"
 #include "help_menu.h"
 #include "main_window.h"
 #include "misc_file.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
                   << "\n";
         return 0;
     }
+    if (!early.mode.empty()) return app::RunConsoleMode(early);
     const midi::SynthSettings synth{early.soundfont, true};
     if (early.listOutputs) {
         for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";

@@ -137,6 +137,7 @@ Token MusicFileReader::Read() {
     if (PeekChar(c) && c == U'"') {
         // A quoted field runs to the next quote, commas and line ends included; what follows
         // the closing quote up to the separator is not part of the field.
+        token.quoted = true;
         Advance();
         while (PeekChar(c) && c != U'"') {
             take(c);

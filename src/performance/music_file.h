@@ -44,6 +44,7 @@ struct Token {
     std::uint64_t line = 1;     // where the field starts, 1-based
     std::uint64_t column = 1;   // in characters
     bool invalidBytes = false;  // the field held bytes that are not CP932
+    bool quoted = false;        // written in double quotes (its text starts one column later)
     static constexpr std::size_t KeptCharacters = 4096;
 };
 

@@ -1,0 +1,210 @@
+#include "offline_performance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "music_check.h"
+#include "synth_output.h"
+#include "temp_file.h"
+
+using namespace performance;
+
+namespace {
+
+std::uint32_t BigEndian(const std::string& s, std::size_t at, int bytes) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
+    return v;
+}
+
+struct ParsedMidi {
+    int format = -1, tracks = 0, division = 0;
+    std::uint32_t microsPerQuarter = 0;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> events;  // absolute tick, message
+    bool ended = false;
+};
+
+// Reads back a format-0 file as the program writes it (full status bytes, no running status).
+ParsedMidi ParseMidi(const std::string& s) {
+    ParsedMidi m;
+    if (s.compare(0, 4, "MThd") != 0 || BigEndian(s, 4, 4) != 6) return m;
+    m.format = static_cast<int>(BigEndian(s, 8, 2));
+    m.tracks = static_cast<int>(BigEndian(s, 10, 2));
+    m.division = static_cast<int>(BigEndian(s, 12, 2));
+    if (s.compare(14, 4, "MTrk") != 0) return m;
+    const std::size_t end = 22 + BigEndian(s, 18, 4);
+    std::size_t at = 22;
+    std::int64_t tick = 0;
+    while (at < end) {
+        std::uint32_t delta = 0;
+        unsigned char b;
+        do {
+            b = static_cast<unsigned char>(s[at++]);
+            delta = (delta << 7) | (b & 0x7F);
+        } while (b & 0x80);
+        tick += delta;
+        const auto status = static_cast<unsigned char>(s[at]);
+        if (status == 0xFF) {
+            const auto type = static_cast<unsigned char>(s[at + 1]);
+            const auto length = static_cast<unsigned char>(s[at + 2]);
+            if (type == 0x51) m.microsPerQuarter = BigEndian(s, at + 3, 3);
+            if (type == 0x2F) m.ended = true;
+            at += 3 + length;
+        } else {
+            m.events.emplace_back(tick, status | (static_cast<unsigned char>(s[at + 1]) << 8) |
+                                            (static_cast<unsigned char>(s[at + 2]) << 16));
+            at += 3;
+        }
+    }
+    return m;
+}
+
+TEST(MidiExport, TheFileHoldsExactlyWhatThePerformanceSendsAtItsTimes) {
+    testing_support::TempFolder folder;
+    const struct {
+        const char* tune;
+        int tempo, channel;
+    } cases[] = {
+        {"ド:ミ:ソ4,ド:ファ:ラ4,ド:ミ:ソ4", 126, 0},
+        {"ド2,-2,レ#4,-:-4,ドL:ソ:ミH0\r\nシI#1,ド2,ド2", 150, 9},
+        {"ド:レ:ミ:ファ:ソ:ラ:シ:ドH:レH:ミH:ファH4,ラW9", 108, 15},
+        {"", 168, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tune);
+        const auto messages = RecordPerformance(folder.write("t.txt", c.tune), c.tempo, c.channel);
+        ASSERT_TRUE(messages);
+        const ParsedMidi midi = ParseMidi(StandardMidiFile(*messages, c.tempo));
+        EXPECT_EQ(midi.format, 0);
+        EXPECT_EQ(midi.tracks, 1);
+        EXPECT_EQ(midi.division, 480);
+        EXPECT_EQ(midi.microsPerQuarter, static_cast<std::uint32_t>(std::lround(60e6 / c.tempo)));
+        EXPECT_TRUE(midi.ended);
+        ASSERT_EQ(midi.events.size(), messages->size());
+        const double unitNanos = 60e9 / c.tempo / 4;
+        for (std::size_t i = 0; i < messages->size(); ++i) {
+            EXPECT_EQ(midi.events[i].second, (*messages)[i].message) << i;
+            EXPECT_EQ(midi.events[i].second & 0x0F, static_cast<std::uint32_t>(c.channel));
+            // Every event falls on a sixteenth note: 120 ticks.
+            EXPECT_EQ(midi.events[i].first % 120, 0) << i;
+            EXPECT_NEAR(static_cast<double>(midi.events[i].first) / 120 * unitNanos,
+                        static_cast<double>((*messages)[i].nanos), 1000.0)
+                << i;
+        }
+    }
+}
+
+TEST(MidiExport, AMissingFileGivesNothing) {
+    EXPECT_FALSE(RecordPerformance("/nonexistent/tune.txt", 126, 0));
+}
+
+struct CheckCase {
+    const char* text;
+    std::vector<std::string> found;  // "line:column:start of message"
+};
+
+TEST(MusicCheck, EachFallbackIsFoundWhereItStands) {
+    const CheckCase cases[] = {
+        {"ド2,レ#4,ファH#2,ドL:ソ:ミH4,-0,シI#9\r\n", {}},
+        {"ﾚ2", {"1:1:「ﾚ」は音名ではありません"}},
+        {"ド2,^4", {"1:4:「^」は音名ではありません"}},
+        {"ド2,  ドh2", {"1:7:「h」は無視されます"}},
+        {"ド#H2", {"1:3:「H」は無視されます"}},
+        {"フH4", {"1:2:「H」は無視されます"}},
+        {"ド2 レ2", {"1:2:「2 レ」は無視されます"}},
+        {"ド2:ミ4", {"1:2:「2」は無視されます"}},
+        {"レ", {"1:1:長さの数字がありません"}},
+        {"ド2\r\n\r\nレ2", {"2:1:空のフィールドです"}},
+        {"ド2,\"ミh4\"", {"1:6:「h」は無視されます"}},
+        {"ド:ミ:ソ", {"1:5:長さの数字がないため、最後の「ソ」", "1:5:長さの数字がありません"}},
+        {"ド::ミ4", {"1:3:音名のない和音の音です"}},
+        {"ド:レ:ミ:ファ:ソ:ラ:シ:ドH:レH:ミH:ファH4", {"1:25:和音の11音目から"}},
+        {"\x83\x68"
+         "2,\xff",
+         {"1:4:CP932の文字ではないバイトです", "1:4:「\xef\xbf\xbd」は音名ではありません",
+          "1:4:長さの数字がありません"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        testing_support::TempFolder folder;
+        const bool raw = std::string(c.text).find('\xff') != std::string::npos;
+        MusicFileReader reader;
+        ASSERT_TRUE(reader.Open(folder.write("t.txt", c.text, !raw)));
+        const auto findings = CheckMusicFile(reader);
+        std::vector<std::string> found;
+        for (std::size_t i = 0; i < findings.size(); ++i) {
+            const auto& f = findings[i];
+            const std::string at = std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
+            const std::string prefix = i < c.found.size() ? c.found[i].substr(at.size()) : "";
+            found.push_back(
+                at + (f.message.compare(0, prefix.size(), prefix) == 0 ? prefix : f.message));
+        }
+        EXPECT_EQ(found, c.found);
+    }
+}
+
+// Autocorrelation pitch estimate, in Hz.
+double Fundamental(const std::vector<float>& x, double rate) {
+    double best = 0;
+    int bestLag = 0;
+    for (int lag = static_cast<int>(rate / 1000); lag <= static_cast<int>(rate / 50); ++lag) {
+        double sum = 0;
+        for (std::size_t i = 0; i + static_cast<std::size_t>(lag) < x.size(); ++i) {
+            sum += x[i] * x[i + static_cast<std::size_t>(lag)];
+        }
+        if (sum > best) {
+            best = sum;
+            bestLag = lag;
+        }
+    }
+    return bestLag ? rate / bestLag : 0;
+}
+
+TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
+    if (midi::defaultSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+    testing_support::TempFolder folder;
+    const auto messages = RecordPerformance(folder.write("la.txt", "ラ4"), 126, 0);
+    ASSERT_TRUE(messages);
+    ASSERT_EQ(messages->size(), 2u);
+    EXPECT_EQ((*messages)[0].message, 0x007F4590u);
+    std::string problem;
+    const auto wav = RenderWav(*messages, "", &problem);
+    ASSERT_TRUE(wav) << problem;
+    ASSERT_EQ(wav->compare(0, 4, "RIFF"), 0);
+    ASSERT_EQ(wav->compare(8, 8, "WAVEfmt "), 0);
+    auto little = [&](std::size_t at, int bytes) {
+        std::uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            v = (v << 8) | static_cast<unsigned char>((*wav)[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(little(22, 2), 2u);
+    EXPECT_EQ(little(24, 4), 44100u);
+    EXPECT_EQ(little(34, 2), 16u);
+    const std::size_t frames = little(40, 4) / 4;
+    std::vector<float> left(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        left[i] = static_cast<std::int16_t>(little(44 + i * 4, 2)) / 32768.0f;
+    }
+    auto rms = [&](double from, double to) {
+        double sum = 0;
+        const auto a = static_cast<std::size_t>(from * 44100),
+                   b = static_cast<std::size_t>(to * 44100);
+        for (std::size_t i = a; i < b && i < frames; ++i) sum += left[i] * left[i];
+        return std::sqrt(sum / static_cast<double>(b - a));
+    };
+    const std::vector<float> held(left.begin() + 4410, left.begin() + 4410 + 8820);
+    EXPECT_NEAR(Fundamental(held, 44100), 440.0, 10.0);
+    const double sounding = rms(0.05, 0.45);
+    EXPECT_GT(sounding, 0.01);
+    EXPECT_GT(rms(0.40, 0.47), sounding / 4) << "still sounding just before its end";
+    EXPECT_GT(frames, 44100u * 476 / 1000 + 4410) << "the release tail is included";
+    EXPECT_LT(rms(static_cast<double>(frames) / 44100 - 0.1, static_cast<double>(frames) / 44100),
+              sounding / 100)
+        << "the tail dies away";
+}
+
+}  // namespace
