@@ -18,7 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 // Notes the moment each message arrives.
 class TimingBackend final : public midi::OutputBackend {
-public:
+  public:
     bool available() override { return true; }
     void send(std::uint32_t) override { last = Clock::now(); }
     void close() override {}
@@ -41,7 +41,8 @@ void KeyEventToMessage(benchmark::State& state) {
         QApplication::sendEvent(form.picture(), &press);
         total += std::chrono::duration<double, std::micro>(timing->last - start).count();
         state.PauseTiming();
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, 24, 0, 0, QStringLiteral("q"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::NoModifier, 24, 0, 0,
+                          QStringLiteral("q"));
         QApplication::sendEvent(form.picture(), &release);
         state.ResumeTiming();
     }

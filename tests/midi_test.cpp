@@ -9,6 +9,7 @@
 #include <regex>
 #include <vector>
 
+#include "audio_analysis.h"
 #include "module1.h"
 #include "output_backends.h"
 #include "recording_backend.h"
@@ -186,30 +187,6 @@ TEST(Wait, ZeroAndNegativeDurationsProcessNoEvents) {
     EXPECT_GE(Clock::now() - outerStart, std::chrono::milliseconds(40));
 }
 
-// Autocorrelation pitch estimate of a mono signal, in Hz.
-double fundamental(const std::vector<float>& samples, double rate) {
-    const int minLag = static_cast<int>(rate / 1000), maxLag = static_cast<int>(rate / 50);
-    double best = 0;
-    int bestLag = 0;
-    for (int lag = minLag; lag <= maxLag; ++lag) {
-        double sum = 0;
-        for (std::size_t i = 0; i + static_cast<std::size_t>(lag) < samples.size(); ++i) {
-            sum += samples[i] * samples[i + static_cast<std::size_t>(lag)];
-        }
-        if (sum > best) {
-            best = sum;
-            bestLag = lag;
-        }
-    }
-    return bestLag > 0 ? rate / bestLag : 0;
-}
-
-double rms(const std::vector<float>& samples) {
-    double sum = 0;
-    for (float s : samples) sum += static_cast<double>(s) * s;
-    return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
-}
-
 TEST(SynthEngine, NoteOnMinusThreeSoundsAt220HzAndItsNoteOffSilencesIt) {
     if (midi::defaultSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
     midi::SynthEngine engine({"", false});
@@ -224,12 +201,12 @@ TEST(SynthEngine, NoteOnMinusThreeSoundsAt220HzAndItsNoteOffSilencesIt) {
     engine.handleShortMessage(*Module1::PackNoteMessage(-3, 0, true));
     render(rate / 10);  // the attack
     const auto sounding = render(rate / 2);
-    EXPECT_NEAR(fundamental(sounding, rate), 220.0, 6.0);
-    EXPECT_GT(rms(sounding), 0.01);
+    EXPECT_NEAR(testing_support::Fundamental(sounding, rate), 220.0, 6.0);
+    EXPECT_GT(testing_support::Rms(sounding), 0.01);
 
     engine.handleShortMessage(*Module1::PackNoteMessage(-3, 0, false));
     render(rate * 2);  // the release tail
-    EXPECT_LT(rms(render(rate / 4)), rms(sounding) / 100);
+    EXPECT_LT(testing_support::Rms(render(rate / 4)), testing_support::Rms(sounding) / 100);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <sstream>
 
+#include "audio_analysis.h"
 #include "music_check.h"
 #include "synth_output.h"
 #include "temp_file.h"
@@ -146,23 +147,6 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStands) {
     }
 }
 
-// Autocorrelation pitch estimate, in Hz.
-double Fundamental(const std::vector<float>& x, double rate) {
-    double best = 0;
-    int bestLag = 0;
-    for (int lag = static_cast<int>(rate / 1000); lag <= static_cast<int>(rate / 50); ++lag) {
-        double sum = 0;
-        for (std::size_t i = 0; i + static_cast<std::size_t>(lag) < x.size(); ++i) {
-            sum += x[i] * x[i + static_cast<std::size_t>(lag)];
-        }
-        if (sum > best) {
-            best = sum;
-            bestLag = lag;
-        }
-    }
-    return bestLag ? rate / bestLag : 0;
-}
-
 TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
     if (midi::defaultSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
     testing_support::TempFolder folder;
@@ -197,7 +181,7 @@ TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
         return std::sqrt(sum / static_cast<double>(b - a));
     };
     const std::vector<float> held(left.begin() + 4410, left.begin() + 4410 + 8820);
-    EXPECT_NEAR(Fundamental(held, 44100), 440.0, 10.0);
+    EXPECT_NEAR(testing_support::Fundamental(held, 44100), 440.0, 10.0);
     const double sounding = rms(0.05, 0.45);
     EXPECT_GT(sounding, 0.01);
     EXPECT_GT(rms(0.40, 0.47), sounding / 4) << "still sounding just before its end";

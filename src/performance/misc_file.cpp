@@ -42,6 +42,15 @@ std::optional<QString> FirstDroppedFile(const QMimeData* data) {
     return std::nullopt;
 }
 
+// A drag is welcome only while it carries files.
+void AcceptFilesOnly(QDropEvent* event) {
+    if (FirstDroppedFile(event->mimeData())) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
 }  // namespace
 
 void setFileChooser(FileChooser chooser) {
@@ -49,19 +58,11 @@ void setFileChooser(FileChooser chooser) {
 }
 
 void FileNameBox::dragEnterEvent(QDragEnterEvent* event) {
-    if (FirstDroppedFile(event->mimeData())) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
+    AcceptFilesOnly(event);
 }
 
 void FileNameBox::dragMoveEvent(QDragMoveEvent* event) {
-    if (FirstDroppedFile(event->mimeData())) {
-        event->acceptProposedAction();
-    } else {
-        event->ignore();
-    }
+    AcceptFilesOnly(event);
 }
 
 void FileNameBox::dropEvent(QDropEvent* event) {
