@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes to the music-file reader and the notation, and checks that the
-// constant-memory parser agrees with the plain string functions on every field.
+// constant-memory parser agrees with the plain string functions on every field, and that
+// checking each field finds its places without fault.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 
+#include "music_check.h"
 #include "music_file.h"
 #include "notation.h"
 

@@ -60,8 +60,10 @@ int Play(const CommandLine& command) {
 
 int Export(const CommandLine& command) {
     const auto messages =
-        performance::RecordPerformance(command.input, command.tempo, command.channel);
-    if (!performance::FileFound(command.input) || !messages) {
+        performance::FileFound(command.input)
+            ? performance::RecordPerformance(command.input, command.tempo, command.channel)
+            : std::nullopt;
+    if (!messages) {
         std::cerr << MissingFile(command.input) << "\n";
         return 1;
     }

@@ -98,7 +98,6 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     setWindowTitle(QStringLiteral("自動演奏"));
     setFont(ui::GothicFont(9.75));
     setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(2055, *this));
-    setAttribute(Qt::WA_DeleteOnClose, false);
 
     auto place = [this](QWidget* w, int left, int top, int width, int height) {
         w->setGeometry(ui::twipsRect(left, top, width, height, *this));
