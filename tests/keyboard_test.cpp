@@ -227,3 +227,49 @@ TEST_F(FormTest, LosingTheFocusReleasesEveryHeldKeyAndTheMouse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FormTest, AKeyMarkedByAPerformanceKeepsItsMarkAcrossAResize) {
+    start();
+    form->BarFunc(13);  // a performance sounds ド on E
+    form->resize(form->size() + QSize(0, 30));
+    QApplication::processEvents();
+    EXPECT_TRUE(marked(13));
+    form->BarFunc(13);
+    EXPECT_EQ(markedKeys(), BlackKeysF6);
+}
+
+}  // namespace
+
+namespace {
+
+// X11 sends a held key's repeats as release-press pairs with one time; when they arrive unmarked
+// the release is taken back, and a real release ends the note a moment later.
+TEST_F(FormTest, AnUnmarkedRepeatPairWithOneTimeIsNoReleaseAndRealReleasesStillEnd) {
+    start();
+    auto timed = [this](QEvent::Type type, quint64 time) {
+        QKeyEvent event(type, Qt::Key_Q, Qt::NoModifier, 24, 0, 0, QStringLiteral("q"));
+        event.setTimestamp(time);
+        QApplication::sendEvent(form->picture(), &event);
+    };
+    timed(QEvent::KeyPress, 1000);
+    timed(QEvent::KeyRelease, 1500);
+    timed(QEvent::KeyPress, 1500);
+    timed(QEvent::KeyRelease, 1530);
+    timed(QEvent::KeyPress, 1530);
+    Module1::Wait(0.02f);
+    EXPECT_EQ(recording->messages, Messages{0x007F3990});
+    timed(QEvent::KeyRelease, 2000);
+    EXPECT_EQ(recording->messages, Messages{0x007F3990}) << "the release waits for a press";
+    Module1::Wait(0.02f);
+    EXPECT_EQ(recording->messages, (Messages{0x007F3990, 0x00003990}));
+    // A new press at another time is a new note; the release before it ends the old one first.
+    timed(QEvent::KeyPress, 3000);
+    timed(QEvent::KeyRelease, 3100);
+    timed(QEvent::KeyPress, 3200);
+    EXPECT_EQ(recording->messages,
+              (Messages{0x007F3990, 0x00003990, 0x007F3990, 0x00003990, 0x007F3990}));
+}
+
+}  // namespace

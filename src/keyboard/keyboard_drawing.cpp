@@ -76,6 +76,13 @@ void Form1::DrawKeyboard(DrawingSurface& surface) {
 void Form1::BarFunc(std::int16_t k) {
     if (m_printing != 0) return;
     if (k < 1 || k > KeyCount) return;
+    InvertKeySquare(k);
+    // Marks of sounding keys, set by the keyboard, the mouse or a performance; the black keys'
+    // marks belong to the drawing itself.
+    if (!m_drawingPass) m_markToggled[static_cast<std::size_t>(k)] ^= true;
+}
+
+void Form1::InvertKeySquare(int k) {
     const RowGeometry g = GeometryOf(RowOfKey(k));
     const float left = KeyLeft[static_cast<std::size_t>(k)];
     m_picture->InvertFilledBox(left, g.bandTop, left + 500, g.bandBottom);
@@ -88,26 +95,25 @@ void Form1::Form_Resize() {
     const double heightTwips = ui::pixelsToTwipsY(m_picture->height(), *m_picture);
     const double widthTwips = ui::pixelsToTwipsX(m_picture->width(), *m_picture);
     m_picture->SetFontSize(FontSizeForPicture(heightTwips, widthTwips));
-    PictureSurface surface(*m_picture);
-    DrawKeyboard(surface);
-    RemarkHeldKeys();
+    DrawPicture();
     m_picture->PrintAt(200, 2600, QStringLiteral("HELP : F11"));
 }
 
 void Form1::RedrawPicture() {
     m_picture->Cls();
-    PictureSurface surface(*m_picture);
-    DrawKeyboard(surface);
-    RemarkHeldKeys();
+    DrawPicture();
 }
 
-// A redraw leaves every key at rest; keys still sounding get their mark back, so that their
-// release returns them to rest on the new drawing.
-void Form1::RemarkHeldKeys() {
+// A drawing pass on the window's picture. The pass leaves every key at rest; a key whose mark was
+// toggled since (a key still sounding) gets it back, so that its release returns it to rest.
+void Form1::DrawPicture() {
+    PictureSurface surface(*m_picture);
+    m_drawingPass = true;
+    DrawKeyboard(surface);
+    m_drawingPass = false;
     for (int k = 1; k <= KeyCount; ++k) {
-        if (m_keySounding[static_cast<std::size_t>(k)]) BarFunc(static_cast<std::int16_t>(k));
+        if (m_markToggled[static_cast<std::size_t>(k)]) InvertKeySquare(k);
     }
-    if (m_mouseDownKey != 0 && !m_mouseMarkOff) BarFunc(m_mouseDownKey);
 }
 
 }  // namespace keyboard

@@ -1,4 +1,5 @@
 #include <QKeyEvent>
+#include <utility>
 
 #include "main_window.h"
 #include "message_box.h"
@@ -143,6 +144,42 @@ std::int16_t Form1::VirtualKeyCode(const QKeyEvent& event) {
     return VirtualKeyOfQtKey(event.key(), event.modifiers().testFlag(Qt::KeypadModifier));
 }
 
+void Form1::KeyPressed(const QKeyEvent& event) {
+    const std::int16_t code = VirtualKeyCode(event);
+    if (code == 0) return;
+    // X11 repeats a held key as release-press pairs with one time; when the pair arrives
+    // unmarked, the press takes its release back and the key simply stays down.
+    for (auto it = m_pendingReleases.begin(); it != m_pendingReleases.end(); ++it) {
+        if (it->code == code && it->timestamp == event.timestamp()) {
+            m_pendingReleases.erase(it);
+            return;
+        }
+    }
+    FlushPendingReleases();
+    Picture1_KeyDown(code);
+}
+
+void Form1::KeyReleased(const QKeyEvent& event) {
+    // A release that the system marks as auto-repeat is not a release: the key is still down.
+    if (event.isAutoRepeat()) return;
+    const std::int16_t code = VirtualKeyCode(event);
+    if (code == 0) return;
+    if (event.timestamp() == 0) {
+        // Made by a program, not by the window system: no repeat pair to wait for.
+        FlushPendingReleases();
+        Picture1_KeyUp(code);
+        return;
+    }
+    m_pendingReleases.push_back({code, event.timestamp()});
+    m_releaseTimer.start();
+}
+
+void Form1::FlushPendingReleases() {
+    m_releaseTimer.stop();
+    const auto releases = std::exchange(m_pendingReleases, {});
+    for (const PendingRelease& release : releases) Picture1_KeyUp(release.code);
+}
+
 Form1::SoundingNote Form1::StartNote(std::int16_t note) {
     Module1::NoteOn(note);
     return {note, Module1::MidiChannel};
@@ -214,6 +251,8 @@ void Form1::Picture1_KeyUp(std::int16_t keyCode) {
 }
 
 void Form1::ReleaseAllHeldKeys() {
+    m_releaseTimer.stop();
+    m_pendingReleases.clear();
     for (int code = 0; code < VK_F1; ++code) {
         if (m_keyHeld[static_cast<std::size_t>(code)] != 0) {
             Picture1_KeyUp(static_cast<std::int16_t>(code));

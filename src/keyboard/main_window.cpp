@@ -35,14 +35,11 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
 
     m_picture = new Picture1(this);
     m_picture->setGeometry(ui::twipsRect(0, 0, 7005, 3000, *this));
-    m_picture->onKeyPress = [this](QKeyEvent* e) {
-        if (const std::int16_t code = VirtualKeyCode(*e)) Picture1_KeyDown(code);
-    };
-    m_picture->onKeyRelease = [this](QKeyEvent* e) {
-        // A release that the system marks as auto-repeat is not a release: the key is still down.
-        if (e->isAutoRepeat()) return;
-        if (const std::int16_t code = VirtualKeyCode(*e)) Picture1_KeyUp(code);
-    };
+    m_picture->onKeyPress = [this](QKeyEvent* e) { KeyPressed(*e); };
+    m_picture->onKeyRelease = [this](QKeyEvent* e) { KeyReleased(*e); };
+    m_releaseTimer.setSingleShot(true);
+    m_releaseTimer.setInterval(ReleaseSettleMs);
+    connect(&m_releaseTimer, &QTimer::timeout, this, [this] { FlushPendingReleases(); });
     auto moveTo = [this](QMouseEvent* e) {
         Picture1_MouseMove(static_cast<float>(m_picture->toUnitX(e->position().x())),
                            static_cast<float>(m_picture->toUnitY(e->position().y())));
@@ -79,8 +76,7 @@ void Form1::Form_Load(const std::string& commandLine) {
         // The window still opens, silent; the keyboard is drawn as usual.
         m_midiAvailable = false;
         m_layoutDegree = LayoutF6;
-        PictureSurface surface(*m_picture);
-        DrawKeyboard(surface);
+        DrawPicture();
         return;
     }
     m_midiAvailable = true;
@@ -96,8 +92,7 @@ void Form1::Form_Load(const std::string& commandLine) {
     }
     Combo1_Click();
     m_keyHeld.fill(0);
-    PictureSurface surface(*m_picture);
-    DrawKeyboard(surface);
+    DrawPicture();
     if (!Module1::CommandLineFile.empty()) {
         if (m_hooks.showAutoPerformance) m_hooks.showAutoPerformance();
         Module1::CommandLineFile.clear();

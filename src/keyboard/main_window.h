@@ -3,12 +3,14 @@
 
 #include <QComboBox>
 #include <QPrinter>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "key_layout.h"
 #include "keyboard_drawing.h"
@@ -84,11 +86,15 @@ class Form1 : public QWidget {
         std::int32_t channel = 0;
     };
 
+    void KeyPressed(const QKeyEvent& event);
+    void KeyReleased(const QKeyEvent& event);
+    void FlushPendingReleases();
     void SetLayout(std::int16_t degree);
     void ShowVersion();
     void ToggleChannelList();
     void RedrawPicture();
-    void RemarkHeldKeys();
+    void DrawPicture();
+    void InvertKeySquare(int k);
     SoundingNote StartNote(std::int16_t note);
     static void EndNote(const SoundingNote& sounding);
 
@@ -100,10 +106,22 @@ class Form1 : public QWidget {
     std::int16_t m_printing = 0;
     std::array<std::int16_t, 256> m_keyHeld{};
     KeyTable<std::optional<SoundingNote>> m_keySounding{};
+    // Keys whose mark is toggled away from the drawing's resting state.
+    KeyTable<bool> m_markToggled{};
+    bool m_drawingPass = false;
     std::int16_t m_mouseKey = 0;
     std::int16_t m_mouseDownKey = 0;
     bool m_mouseMarkOff = true;
     std::optional<SoundingNote> m_mouseSounding;
+    // Key releases wait this long for a press with the same time, the second half of an
+    // auto-repeat pair that the window system did not mark as such.
+    static constexpr int ReleaseSettleMs = 5;
+    struct PendingRelease {
+        std::int16_t code;
+        quint64 timestamp;
+    };
+    std::vector<PendingRelease> m_pendingReleases;
+    QTimer m_releaseTimer;
     bool m_midiAvailable = false;
     bool m_unloaded = false;
 };

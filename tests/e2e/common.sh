@@ -35,3 +35,17 @@ wait_for() {
     done
     return 1
 }
+
+# Runs a command in an X server of its own. Xvfb picks a free display itself (-displayfd), so
+# tests running side by side never race for the same one.
+in_x11() {
+    local fifo="$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+    local server=$!
+    wait_for 100 test -s "$fifo" || { kill "$server"; return 1; }
+    local status=0
+    DISPLAY=":$(head -n 1 "$fifo")" "$@" || status=$?
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null || true
+    return "$status"
+}

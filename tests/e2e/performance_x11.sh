@@ -2,7 +2,7 @@
 # A music file named on the command line: the dialog opens before the main window, Execute is
 # pressed from the keyboard, and every note starts within 5 ms of when it is due.
 . "$(dirname "$0")/common.sh"
-skip_without xvfb-run xdotool iconv
+skip_without Xvfb xdotool iconv
 printf 'ド:ミ:ソ4,ド:ファ:ラ4,ド:ミ:ソ4\r\nド2,レ2,ミ2\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/tune.txt"
 cat > "$WORK/session.sh" <<'INNER'
 set -euo pipefail
@@ -24,7 +24,7 @@ xdotool key F9
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 wait "$pid"
 INNER
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
+in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
     fail "the X11 session failed"
 # Expected note-ons: value and due time in sixteenth-note units at tempo 126.
 cat > "$WORK/expected" <<'LIST'

@@ -2,7 +2,7 @@
 # The real program in a real X server: it opens its window, F9 ends it, and holding q while the
 # X server's auto-repeat runs sounds exactly one note, shown marked on the screen.
 . "$(dirname "$0")/common.sh"
-skip_without xvfb-run xdotool import
+skip_without Xvfb xdotool import
 SHOTS="${2:-}"
 cat > "$WORK/session.sh" <<'INNER'
 set -euo pipefail
@@ -28,7 +28,7 @@ for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then echo "F9 did not end the program"; exit 1; fi
 wait "$pid"
 INNER
-xvfb-run -a -s "-screen 0 1024x768x24" bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
+in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
     fail "the X11 session failed"
 ons=$(grep -c ' 007f3990$' "$WORK/trace.log" || true)
 offs=$(grep -c ' 00003990$' "$WORK/trace.log" || true)
