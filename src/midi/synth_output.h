@@ -12,8 +12,9 @@
 
 namespace midi {
 
-// Audio buffering of the live synthesizer: periods x period size / sample rate.
-inline constexpr int kAudioPeriods = 2;
+// Audio buffering of the live synthesizer: periods x period size / sample rate = 8.7 ms, short
+// enough to feel immediate, with a period to spare against underruns on a busy machine.
+inline constexpr int kAudioPeriods = 3;
 inline constexpr int kAudioPeriodSize = 128;
 inline constexpr double kSampleRate = 44100.0;
 
