@@ -97,10 +97,14 @@ class ConsoleHost : public PerformanceHost {
     void EnableInputs(bool) override {}
     void ReportMissingFile(std::string_view) override {}
 
+    // "  演奏中  トークン 12  0:03.4" while playing; the dialog's end message after it.
     void progress(bool last = false) {
         if (!m_terminal || m_engine == nullptr) return;
         const double elapsed = std::chrono::duration<double>(Clock::now() - m_start).count();
-        std::printf("\r  %d tokens  %d:%04.1f%s", m_engine->TokenCount + (last ? 0 : 1),
+        const char* state = !last         ? "  演奏中"
+                            : interrupted ? "演奏中にキャンセルされました。"
+                                          : "演奏完了";
+        std::printf("\r%s  トークン %d  %d:%04.1f%s", state, m_engine->TokenCount + (last ? 0 : 1),
                     static_cast<int>(elapsed) / 60, std::fmod(elapsed, 60.0), last ? "\n" : "");
         std::fflush(stdout);
     }
