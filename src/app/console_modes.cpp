@@ -53,6 +53,8 @@ int Play(const CommandLine& command) {
     }
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
     const int result = performance::PlayOnConsole(command.input, command.tempo, command.channel);
+    // The built-in synthesizer lets the last note's release die away before it is closed.
+    if (command.midiOut == "synth") Module1::Wait(1.0f);
     midi::midiOutClose(Module1::hMidiOut);
     midi::installBackend(nullptr);
     return result;
