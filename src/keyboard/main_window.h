@@ -72,7 +72,6 @@ class Form1 : public QWidget {
     void SetPrinting(bool printing) { m_printing = printing ? 1 : 0; }
     std::int16_t Printing() const { return m_printing; }
     std::int16_t MouseKey() const { return m_mouseKey; }
-    std::int16_t MouseDownKey() const { return m_mouseDownKey; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;

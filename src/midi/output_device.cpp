@@ -23,12 +23,8 @@ void installBackend(std::unique_ptr<OutputBackend> backend) {
     backendSlot() = std::move(backend);
 }
 
-OutputBackend* installedBackend() {
-    return backendSlot().get();
-}
-
 std::uint32_t midiOutGetNumDevs() {
-    OutputBackend* backend = installedBackend();
+    OutputBackend* backend = backendSlot().get();
     return backend != nullptr && backend->available() ? 1 : 0;
 }
 

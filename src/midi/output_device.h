@@ -25,7 +25,6 @@ inline constexpr std::int32_t MIDI_MAPPER = -1;
 
 // Installs the backend that stands behind the calls below; the previous one is closed first.
 void installBackend(std::unique_ptr<OutputBackend> backend);
-OutputBackend* installedBackend();
 
 // Number of output devices: 1 when the installed backend is available, else 0.
 std::uint32_t midiOutGetNumDevs();

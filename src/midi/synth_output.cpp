@@ -104,10 +104,6 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
     }
 }
 
-void SynthEngine::allNotesOff() {
-    if (m_synth) fluid_synth_all_notes_off(m_synth.get(), -1);
-}
-
 void SynthEngine::renderFloat(float* left, float* right, int frames) {
     if (m_synth) fluid_synth_write_float(m_synth.get(), frames, left, 0, 1, right, 0, 1);
 }

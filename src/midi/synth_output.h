@@ -29,7 +29,6 @@ class SynthEngine {
     const std::string& audioDriver() const { return m_driverName; }
 
     void handleShortMessage(std::uint32_t message);
-    void allNotesOff();
     // Renders interleaved stereo float samples without any audio device.
     void renderFloat(float* left, float* right, int frames);
 
@@ -62,7 +61,6 @@ class SynthOutput final : public OutputBackend {
     bool available() override;
     void send(std::uint32_t message) override;
     void close() override;
-    SynthEngine* engine() { return m_engine.get(); }
 
   private:
     SynthSettings m_settings;

@@ -55,7 +55,6 @@ class MusicFileReader {
     explicit MusicFileReader(std::istream& in);
     // Opens a file; false when it cannot be opened.
     bool Open(const std::filesystem::path& path);
-    bool IsOpen() const { return m_in != nullptr; }
     void Close();
 
     // True when no characters remain: the line end that closes the last line gives no token.

@@ -74,7 +74,6 @@ class PerformanceEngine {
 
     // True from an Execute click until its end message has gone.
     bool running() const { return m_running > 0; }
-    bool unloading() const { return m_unloading; }
 
     std::int16_t Playing = 0;
     std::int32_t TokenCount = 0;
