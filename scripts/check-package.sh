@@ -49,9 +49,11 @@ if grep -E '(error|warning):' "$WORK/desktop.log"; then fail "desktop-file-valid
 appstreamcli validate --no-net "$metainfo" > "$WORK/appstream.log" 2>&1 ||
     { cat "$WORK/appstream.log"; fail "appstreamcli validate"; }
 if grep -E '^[EW]:' "$WORK/appstream.log"; then fail "appstreamcli validate"; fi
-man_warnings=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z \
-    "$root/usr/share/man/man1/muruteka.1.gz" 2>&1 >/dev/null)
-[ -z "$man_warnings" ] || fail "man --warnings: $man_warnings"
+for locale in C.UTF-8 C; do
+    man_warnings=$(LC_ALL=$locale man --warnings -l "$root/usr/share/man/man1/muruteka.1.gz" 2>&1 \
+        >/dev/null)
+    [ -z "$man_warnings" ] || fail "man --warnings in $locale: $man_warnings"
+done
 
 program="$root/usr/bin/muruteka"
 export XDG_RUNTIME_DIR="$WORK/runtime"

@@ -20,6 +20,11 @@ sed -n 's/^  \([a-z]\+\(:[A-Z]\+\)\?\)  .*/\1/p' "$WORK/help.txt" > "$WORK/forms
 while read -r form; do
     grep -q "^ *$form " "$WORK/page.txt" || fail "--midi-out $form is not in the manual page"
 done < "$WORK/forms"
-warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' man --warnings -E UTF-8 -l -Tutf8 -Z "$PAGE" 2>&1 >/dev/null)
-[ -z "$warnings" ] || fail "man --warnings: $warnings"
+# In a UTF-8 locale, and in the C locale of a bare machine, where Japanese has no glyphs.
+for locale in C.UTF-8 C; do
+    warnings=$(LC_ALL=$locale man --warnings -l "$PAGE" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man --warnings in $locale: $warnings"
+done
+warnings=$(LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z "$PAGE" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man --warnings -Tutf8: $warnings"
 echo "manual page: ok"
