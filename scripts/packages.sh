@@ -3,7 +3,7 @@ RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluid
   librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic librsvg2-bin"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
   poppler-utils clang libclang-rt-14-dev x11-utils man-db groff-base bsdextrautils
-  desktop-file-utils appstream lintian"
+  desktop-file-utils appstream lintian abcmidi"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {
