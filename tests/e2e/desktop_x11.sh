@@ -10,7 +10,7 @@ wm_class=$(sed -n 's/^StartupWMClass=//p' "$DESKTOP_FILE")
 cat > "$WORK/session.sh" <<'INNER'
 set -euo pipefail
 MURUTEKA="$1"; WORK="$2"
-"$MURUTEKA" --midi-out none &
+"$MURUTEKA" --midi-out "trace:$WORK/trace.log" &
 pid=$!
 for _ in $(seq 100); do
     win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) && [ -n "$win" ] && break
