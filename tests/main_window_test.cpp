@@ -17,7 +17,6 @@ TEST_F(FormTest, StartUpOpensTheOutputOnChannelZeroWithTheChannelListHidden) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(beeps, 0);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ"));
-    EXPECT_EQ(form->windowIcon().availableSizes().value(0), QSize(32, 32));
     EXPECT_EQ(form->size(),
               QSize(ui::twipsToPixelsX(7005, *form), ui::twipsToPixelsY(3000, *form)));
     EXPECT_EQ(form->picture()->image().pixelColor(1, 1), QColor(192, 192, 192));

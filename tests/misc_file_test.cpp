@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "form_fixture.h"
+#include "songs_folder.h"
 #include "temp_file.h"
 #include "twips.h"
 
@@ -241,6 +242,55 @@ TEST_F(MiscFileTest, F2OpensTheDialogModallyAndReleasesHeldKeysFirst) {
     press(Qt::Key_F2);
     EXPECT_TRUE(opened);
     EXPECT_EQ(recording->messages, (Messages{0x007F3990, 0x00003990}));
+}
+
+TEST(SongsFolder, IsFoundBesideTheProgramFirstThenInTheDesktopsDataFolders) {
+    testing_support::TempFolder folder;
+    const QString root = QString::fromStdString(folder.path().string());
+    for (const char* dir : {"usr/bin", "usr/share/muruteka/songs", "data1/muruteka/songs",
+                            "data0/muruteka", "build/src/app"}) {
+        std::filesystem::create_directories(folder.path() / dir);
+    }
+    // A file where the folder should be is no songs folder.
+    folder.write("data0/muruteka/songs", "ド4", false);
+    const struct {
+        const char* programDir;
+        QStringList dataDirs;
+        QString expected;
+    } cases[] = {
+        {"usr/bin", {root + "/data1"}, root + "/usr/share/muruteka/songs"},
+        {"build/src/app",
+         {root + "/data0", root + "/nowhere", root + "/data1"},
+         root + "/data1/muruteka/songs"},
+        {"build/src/app", {root + "/data0"}, QString()},
+        {"build/src/app", {}, QString()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SongsFolder(root + "/" + c.programDir, c.dataDirs), c.expected)
+            << c.programDir << " " << c.dataDirs.join(' ').toStdString();
+    }
+}
+
+TEST_F(MiscFileTest, TheChooserOffersTheInstalledSongsAmongItsPlacesOnlyWhenThereAreSome) {
+    const QByteArray oldDirs = qgetenv("XDG_DATA_DIRS");
+    const QByteArray oldHome = qgetenv("XDG_DATA_HOME");
+    const QString data = QString::fromStdString(folder.path().string());
+    qputenv("XDG_DATA_HOME", (data + "/home").toLocal8Bit());
+    qputenv("XDG_DATA_DIRS", (data + "/system").toLocal8Bit());
+    std::vector<FileChooserRequest> requests;
+    setFileChooser([&](QWidget*, const FileChooserRequest& r) {
+        requests.push_back(r);
+        return std::nullopt;
+    });
+    auto dialog = open();
+    dialog->Command3_Click();
+    std::filesystem::create_directories(folder.path() / "system/muruteka/songs");
+    dialog->Command3_Click();
+    qputenv("XDG_DATA_DIRS", oldDirs);
+    qputenv("XDG_DATA_HOME", oldHome);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[0].places.isEmpty());
+    EXPECT_EQ(requests[1].places, QStringList{data + "/system/muruteka/songs"});
 }
 
 }  // namespace

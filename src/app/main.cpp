@@ -7,6 +7,7 @@
 
 #include "command_line.h"
 #include "console_modes.h"
+#include "desktop_identity.h"
 #include "help_menu.h"
 #include "main_window.h"
 #include "misc_file.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("muruteka"));
+    app::PresentToDesktop();
     // Qt has taken its own options out of argv; what is left names the music file.
     const app::CommandLine command = app::ParseCommandLine(argumentsOf(argc, argv));
 

@@ -1,36 +1,16 @@
 #include "main_window.h"
 
 #include <QCloseEvent>
-#include <QPainter>
 
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
 
 namespace keyboard {
-namespace {
-
-// A 32 x 32 icon of our own: a few piano keys, one of them lit.
-QIcon makeIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setPen(QColor(0, 96, 0));
-    p.setBrush(Qt::white);
-    for (int i = 0; i < 4; ++i) p.drawRect(2 + i * 7, 4, 7, 24);
-    p.setBrush(QColor(0, 0, 128));
-    p.drawRect(9, 5, 7, 23);
-    p.setBrush(Qt::black);
-    for (int x : {7, 14, 21}) p.drawRect(x, 4, 4, 14);
-    return QIcon(pixmap);
-}
-
-}  // namespace
 
 Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::move(hooks)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ui::AppTitle);
-    setWindowIcon(makeIcon());
     resize(ui::twipsToPixelsX(7005, *this), ui::twipsToPixelsY(3000, *this));
 
     m_picture = new Picture1(this);

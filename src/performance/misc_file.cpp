@@ -5,10 +5,12 @@
 #include <QFileDialog>
 #include <QMimeData>
 #include <QPainter>
+#include <QStandardPaths>
 
 #include "fonts.h"
 #include "message_box.h"
 #include "module1.h"
+#include "songs_folder.h"
 #include "twips.h"
 
 namespace performance {
@@ -26,6 +28,13 @@ std::optional<QString> ChooseWithDialog(QWidget* parent, const FileChooserReques
     dialog.setNameFilters(request.filters);
     dialog.selectNameFilter(request.filters.value(0));
     if (!request.preselected.isEmpty()) dialog.selectFile(request.preselected);
+    // The places stay as the user keeps them; ours are added once, after them.
+    QList<QUrl> sidebar = dialog.sidebarUrls();
+    for (const QString& place : request.places) {
+        const QUrl url = QUrl::fromLocalFile(place);
+        if (!sidebar.contains(url)) sidebar.push_back(url);
+    }
+    dialog.setSidebarUrls(sidebar);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().constFirst();
 }
@@ -180,10 +189,15 @@ void MiscFile::EnableInputs(bool enabled) {
 }
 
 void MiscFile::Command3_Click() {
-    const FileChooserRequest request{
+    FileChooserRequest request{
         QStringLiteral("ファイルの選択"),
         {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
-        m_lastChosen};
+        m_lastChosen,
+        {}};
+    const QString songs =
+        SongsFolder(QCoreApplication::applicationDirPath(),
+                    QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    if (!songs.isEmpty()) request.places.push_back(songs);
     const auto chosen =
         chooserSlot() ? chooserSlot()(this, request) : ChooseWithDialog(this, request);
     if (!chosen) return;  // cancelled: the name stays

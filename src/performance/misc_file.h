@@ -22,6 +22,7 @@ struct FileChooserRequest {
     QString title;
     QStringList filters;
     QString preselected;  // the file last chosen in this opening of the dialog
+    QStringList places;   // folders added to the chooser's side bar: the installed songs
 };
 using FileChooser = std::function<std::optional<QString>(QWidget*, const FileChooserRequest&)>;
 void setFileChooser(FileChooser chooser);
