@@ -120,6 +120,13 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && !isActiveWindow()) ReleaseAllHeldKeys();
+    // Restored from minimized, the window keeps its size, so no resize redraws it: it is redrawn
+    // here as a size change would, help hint included.
+    if (event->type() == QEvent::WindowStateChange &&
+        static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized) &&
+        !isMinimized()) {
+        Form_Resize();
+    }
 }
 
 bool Form1::event(QEvent* event) {
