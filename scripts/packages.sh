@@ -1,6 +1,6 @@
 # The Debian packages the program and its tests need. Sourced by the other scripts.
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
-  librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic"
+  librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic qt6-translations-l10n"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
   poppler-utils clang libclang-rt-14-dev"
 

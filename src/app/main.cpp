@@ -11,6 +11,7 @@
 #include "main_window.h"
 #include "misc_file.h"
 #include "output_backends.h"
+#include "qt_translation.h"
 #include "version.h"
 
 namespace {
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("muruteka"));
+    ui::InstallQtJapanese();
     // Qt has taken its own options out of argv; what is left names the music file.
     const app::CommandLine command = app::ParseCommandLine(argumentsOf(argc, argv));
 
