@@ -154,6 +154,44 @@ TEST_F(FormTest, ResizingStretchesThePictureAndPicksTheFont) {
     EXPECT_EQ(markedKeys(), BlackKeysF6);
 }
 
+// Restoring from minimized keeps the size, so no resize comes; the window must still be redrawn
+// as a size change redraws it: the font of its size, the current layout, the help hint.
+TEST_F(FormTest, RestoringFromMinimizedRedrawsAsASizeChangeDoes) {
+    const struct {
+        const char* what;
+        int widthTwips, heightTwips;
+    } cases[] = {{"design size", 7005, 3000}, {"enlarged, 22 points", 15000, 6000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        form->resize(ui::twipsToPixelsX(c.widthTwips, *form),
+                     ui::twipsToPixelsY(c.heightTwips, *form));
+        QApplication::processEvents();
+        press(Qt::Key_F4);
+        release(Qt::Key_F4);
+        // What a size change draws in this layout: shrink and grow back.
+        const QSize size = form->size();
+        form->resize(size - QSize(1, 1));
+        form->resize(size);
+        QApplication::processEvents();
+        const QImage afterResize = form->picture()->image().copy();
+        ASSERT_TRUE(helpHintShown(*form->picture()));
+        press(Qt::Key_F4);
+        release(Qt::Key_F4);
+        ASSERT_FALSE(helpHintShown(*form->picture()));
+
+        form->setWindowState(Qt::WindowMinimized);
+        QApplication::processEvents();
+        EXPECT_FALSE(helpHintShown(*form->picture())) << "minimizing draws nothing";
+        form->setWindowState(Qt::WindowNoState);
+        QApplication::processEvents();
+        EXPECT_TRUE(helpHintShown(*form->picture()));
+        EXPECT_EQ(form->picture()->image(), afterResize);
+        EXPECT_EQ(markedKeys(), (std::vector<int>{2, 3, 5, 6, 7, 9, 10, 22, 23, 24, 26, 27, 29}));
+        form.reset();
+    }
+}
+
 TEST_F(FormTest, BarFuncTogglesAndIgnoresKeyNumbersBelowOne) {
     start();
     const QImage before = form->picture()->image().copy();

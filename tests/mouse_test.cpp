@@ -1,4 +1,6 @@
 #include <QMouseEvent>
+#include <QtTest/QTest>
+#include <functional>
 
 #include "form_fixture.h"
 
@@ -109,6 +111,65 @@ TEST_F(FormTest, RealMouseEventsArriveInPictureUnits) {
                    Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(picture, &up);
     EXPECT_EQ(recording->messages, (Messages{0x007F3990, 0x00003990}));
+}
+
+}  // namespace
+
+namespace {
+
+// However the window loses the mouse while a button plays Q, Q's note ends at once, once, on the
+// channel it started on, and the picture lets the mouse go; the releases that come later (if any
+// do) find nothing to end.
+TEST_F(FormTest, EveryWayOfLosingTheMouseEndsItsNoteOnce) {
+    const struct {
+        const char* what;
+        std::function<void(keyboard::Form1&)> lose;
+    } cases[] = {
+        {"a modal window opens",
+         [](keyboard::Form1& f) {
+             QEvent blocked(QEvent::WindowBlocked);
+             QApplication::sendEvent(&f, &blocked);
+         }},
+        {"the hold on the mouse is taken",
+         [](keyboard::Form1& f) {
+             QEvent ungrab(QEvent::UngrabMouse);
+             QApplication::sendEvent(f.picture(), &ungrab);
+         }},
+        {"the window is hidden", [](keyboard::Form1& f) { f.hide(); }},
+        {"the channel list takes the focus",
+         [](keyboard::Form1& f) {
+             f.channelList()->show();
+             f.channelList()->setFocus();
+         }},
+        {"another window becomes active",
+         [](keyboard::Form1&) {
+             auto* other = new QWidget;
+             other->setAttribute(Qt::WA_DeleteOnClose);
+             other->show();
+             other->activateWindow();
+             QApplication::processEvents();
+             other->close();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        start();
+        QWindow* window = form->windowHandle();
+        const QPoint onQ(form->picture()->toPixelX(700), form->picture()->toPixelY(1050));
+        QTest::mousePress(window, Qt::LeftButton, {}, onQ);
+        form->channelList()->setCurrentIndex(5);
+        c.lose(*form);
+        QApplication::processEvents();
+        EXPECT_EQ(recording->messages, (Messages{0x007F3990, 0x00003990}));
+        EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+        form->show();
+        QApplication::processEvents();
+        EXPECT_EQ(markedKeys(),
+                  (std::vector<int>{1, 2, 4, 5, 7, 8, 9, 21, 22, 24, 25, 26, 28, 29}));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, onQ);
+        EXPECT_EQ(recording->messages.size(), 2u);
+        form.reset();
+    }
 }
 
 }  // namespace

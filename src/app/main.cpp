@@ -12,6 +12,7 @@
 #include "main_window.h"
 #include "misc_file.h"
 #include "output_backends.h"
+#include "qt_translation.h"
 #include "version.h"
 
 namespace {
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("muruteka"));
     app::PresentToDesktop();
+    ui::InstallQtJapanese();
     // Qt has taken its own options out of argv; what is left names the music file.
     const app::CommandLine command = app::ParseCommandLine(argumentsOf(argc, argv));
 

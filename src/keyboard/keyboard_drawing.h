@@ -68,8 +68,12 @@ class Picture1 : public QWidget {
     std::function<void(QMouseEvent*)> onMouseMove;
     std::function<void(QMouseEvent*)> onMouseRelease;
     std::function<void()> onFocusLost;
+    // The picture can no longer count on seeing the release of a button held on it: a modal
+    // window opened, the window was deactivated, or its hold on the mouse was taken away.
+    std::function<void()> onMouseLost;
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -80,6 +84,7 @@ class Picture1 : public QWidget {
     void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    void loseMouse();
     void ensureImage();
     void invertPixels(QRect rect);
     QImage m_image;

@@ -258,13 +258,7 @@ void Form1::ReleaseAllHeldKeys() {
             Picture1_KeyUp(static_cast<std::int16_t>(code));
         }
     }
-    if (m_mouseDownKey != 0) {
-        if (!m_mouseMarkOff) BarFunc(m_mouseDownKey);
-        m_mouseMarkOff = true;
-        if (m_mouseSounding) EndNote(*m_mouseSounding);
-        m_mouseSounding.reset();
-        m_mouseDownKey = 0;
-    }
+    MouseLost();
 }
 
 void Form1::SetLayout(std::int16_t degree) {

@@ -1,5 +1,6 @@
 #include "main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 
 #include "message_box.h"
@@ -34,6 +35,7 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
         Picture1_MouseUp();
     };
     m_picture->onFocusLost = [this] { ReleaseAllHeldKeys(); };
+    m_picture->onMouseLost = [this] { MouseLost(); };
 
     m_combo = new QComboBox(this);
     m_combo->setObjectName(QStringLiteral("Combo1"));
@@ -98,6 +100,29 @@ void Form1::closeEvent(QCloseEvent* event) {
 void Form1::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && !isActiveWindow()) ReleaseAllHeldKeys();
+    // Restored from minimized, the window keeps its size, so no resize redraws it: it is redrawn
+    // here as a size change would, help hint included.
+    if (event->type() == QEvent::WindowStateChange &&
+        static_cast<QWindowStateChangeEvent*>(event)->oldState().testFlag(Qt::WindowMinimized) &&
+        !isMinimized()) {
+        Form_Resize();
+    }
+}
+
+bool Form1::event(QEvent* event) {
+    // A dialog or message box opened from the keyboard has closed. Without a window manager
+    // nothing gives the keyboard back to this window, and typing would play nothing; it is taken
+    // back once the dialog is really gone.
+    if (event->type() == QEvent::WindowUnblocked && isVisible()) {
+        QTimer::singleShot(0, this, [this] { TakeKeyboardBack(); });
+    }
+    return QWidget::event(event);
+}
+
+void Form1::TakeKeyboardBack() {
+    if (!isVisible() || m_unloaded || QApplication::activeModalWidget() != nullptr) return;
+    activateWindow();
+    m_picture->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void Form1::resizeEvent(QResizeEvent* event) {

@@ -58,6 +58,8 @@ class Form1 : public QWidget {
 
     // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
     void ReleaseAllHeldKeys();
+    // Ends the note the mouse is playing, once, on the channel it started on.
+    void MouseLost();
 
     // Windows virtual-key code of a key event: by keyboard position for the 36 piano keys, so
     // that neither Shift nor the keyboard layout changes which piano key plays. 0: not used.
@@ -77,6 +79,7 @@ class Form1 : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     // A note the keyboard or the mouse started, kept so that it ends as it began.
@@ -91,6 +94,7 @@ class Form1 : public QWidget {
     void SetLayout(std::int16_t degree);
     void ShowVersion();
     void ToggleChannelList();
+    void TakeKeyboardBack();
     void RedrawPicture();
     void DrawPicture();
     void InvertKeySquare(int k);

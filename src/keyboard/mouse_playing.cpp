@@ -67,4 +67,15 @@ void Form1::Picture1_MouseUp() {
     m_mouseDownKey = 0;
 }
 
+// Whatever took the mouse away, the key it was playing ends now, as a release would end it; the
+// releases that may still come find nothing left to end.
+void Form1::MouseLost() {
+    if (m_mouseDownKey == 0) return;
+    if (!m_mouseMarkOff) BarFunc(m_mouseDownKey);
+    m_mouseMarkOff = true;
+    if (m_mouseSounding) EndNote(*m_mouseSounding);
+    m_mouseSounding.reset();
+    m_mouseDownKey = 0;
+}
+
 }  // namespace keyboard

@@ -113,16 +113,44 @@ void Picture1::keyReleaseEvent(QKeyEvent* event) {
 }
 void Picture1::mousePressEvent(QMouseEvent* event) {
     if (onMousePress) onMousePress(event);
+    // Qt sends moves and releases only to the widget that took the first button of a gesture, and
+    // forgets it when a modal window or a popup opens meanwhile. A button pressed here after that,
+    // with another one still down from before, would then never see its release: the picture holds
+    // the mouse itself until the last button is up.
+    if (mouseGrabber() != this) grabMouse();
 }
 void Picture1::mouseMoveEvent(QMouseEvent* event) {
     if (onMouseMove) onMouseMove(event);
 }
 void Picture1::mouseReleaseEvent(QMouseEvent* event) {
     if (onMouseRelease) onMouseRelease(event);
+    if (event->buttons() == Qt::NoButton && mouseGrabber() == this) releaseMouse();
 }
 void Picture1::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
+    if (mouseGrabber() == this) releaseMouse();
     if (onFocusLost) onFocusLost();
+}
+
+bool Picture1::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::WindowBlocked:  // a modal window takes every later release
+        case QEvent::UngrabMouse:
+            loseMouse();
+            break;
+        case QEvent::ActivationChange:
+            if (!isActiveWindow()) loseMouse();
+            break;
+        default:
+            break;
+    }
+    return QWidget::event(event);
+}
+
+void Picture1::loseMouse() {
+    // The hold must go before a modal window shows, or it could not be clicked.
+    if (mouseGrabber() == this) releaseMouse();
+    if (onMouseLost) onMouseLost();
 }
 
 }  // namespace keyboard
