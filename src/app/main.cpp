@@ -107,8 +107,11 @@ int main(int argc, char** argv) {
     mainWindow = &form;
     if (recording) recording->start(form);
     form.Form_Load(command.commandLineFile);
-    form.show();
-    const int result = QApplication::exec();
+    int result = recording ? recording->signalExitCode() : 0;
+    if (result == 0) {
+        form.show();
+        result = QApplication::exec();
+    }
     if (recording) recording->finish();
     midi::installBackend(nullptr);
     return result;

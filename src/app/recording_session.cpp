@@ -82,8 +82,11 @@ void RecordingSession::onSignal() {
     // The files are finished first, at the moment of the signal; then the program ends as it
     // does on F9, switching off what still sounds.
     finish();
+    m_signalExitCode = 128 + signal;
+    // A signal may come before the main event loop runs (a performance from the command line
+    // plays first); main() then does not start it.
     QApplication::closeAllWindows();
-    QCoreApplication::exit(128 + signal);
+    QCoreApplication::exit(m_signalExitCode);
 }
 
 }  // namespace app

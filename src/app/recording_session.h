@@ -26,6 +26,8 @@ class RecordingSession : public QObject {
     void start(QWidget& window);
     // Ends the recording now: notes still sounding end here, both files are completed.
     void finish();
+    // 128 + the signal's number once a signal has ended the program, else 0.
+    int signalExitCode() const { return m_signalExitCode; }
 
   private:
     void onSignal();
@@ -36,6 +38,7 @@ class RecordingSession : public QObject {
     std::unique_ptr<QSocketNotifier> m_notifier;
     struct sigaction m_previous[3]{};
     bool m_handlersInstalled = false;
+    int m_signalExitCode = 0;
 };
 
 }  // namespace app
