@@ -116,7 +116,9 @@ TEST_F(TakeRecorderTest, TheMusicFileGrowsAsPlayedAndTheMidiFileIsWholeAtEveryTi
     EXPECT_EQ(snapshot.events, held) << "the note still held ends at the snapshot";
 
     recorder.Record(t0 + milliseconds(1500), 0x7F4390);  // ソ on while ミ still sounds
-    recorder.Finish(t0 + milliseconds(2000));            // both end here
+    recorder.Tick(t0 + milliseconds(1900));
+    EXPECT_EQ(ParseSmf(Read(midi)).events, held) << "rewritten every few seconds, not each tick";
+    recorder.Finish(t0 + milliseconds(2000));  // both end here
     EXPECT_EQ(Read(text),
               "\x83\x68"
               "2,\x83\x7E"

@@ -13,6 +13,8 @@ namespace {
 
 // Where a file is written before it takes its name: the same folder, so that a rename replaces
 // the old file at once and whole.
+constexpr std::int64_t MidiRewriteNanos = 4'000'000'000;
+
 std::string TemporaryName(const std::string& path) {
     return path + "." + std::to_string(::getpid()) + ".tmp";
 }
@@ -129,7 +131,12 @@ void TakeRecorder::Tick(TimePoint now) {
     if (m_finished || !m_started) return;
     m_writer.Advance(nanosSince(now));
     appendText();
-    if (m_midiDirty) writeMidi(nanosSince(now));
+    // The MIDI file is written whole each time: soon after the first note, then every few
+    // seconds while playing goes on, so that its cost stays small beside the playing.
+    const std::int64_t since = nanosSince(now);
+    if (m_midiDirty && (!m_midiWritten || since - m_midiWrittenAt >= MidiRewriteNanos)) {
+        writeMidi(since);
+    }
 }
 
 void TakeRecorder::Finish(TimePoint now) {
@@ -168,15 +175,18 @@ void TakeRecorder::appendText() {
 void TakeRecorder::writeMidi(std::int64_t endNanos) {
     if (m_midiPath.empty() || m_midiFailed || m_messages.empty()) return;
     // The file ends every note still sounding at this moment, so that it is whole as it stands.
-    std::vector<TimedMessage> messages = m_messages;
-    const std::int64_t end = std::max(endNanos, messages.back().nanos);
+    const std::size_t recorded = m_messages.size();
+    const std::int64_t end = std::max(endNanos, m_messages.back().nanos);
     for (std::size_t i = 0; i < m_sounding.size(); ++i) {
         for (int n = 0; n < m_sounding[i]; ++n) {
-            messages.push_back(
+            m_messages.push_back(
                 {end, static_cast<std::uint32_t>(0x90 | (i / 128) | (i % 128) << 8)});
         }
     }
-    const std::string bytes = StandardMidiFile(messages, m_tempo);
+    const std::string bytes = StandardMidiFile(m_messages, m_tempo);
+    m_messages.resize(recorded);
+    m_midiWritten = true;
+    m_midiWrittenAt = endNanos;
     const int fd = CreateTemporary(m_midiPath);
     bool ok = fd >= 0 && WriteAll(fd, bytes);
     if (fd >= 0) ok = ::close(fd) == 0 && ok;

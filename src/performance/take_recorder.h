@@ -56,6 +56,8 @@ class TakeRecorder final : public midi::MessageRecorder {
     // Note-ons not yet ended, per channel and note number.
     std::vector<std::uint16_t> m_sounding = std::vector<std::uint16_t>(16 * 128);
     bool m_midiDirty = false;
+    bool m_midiWritten = false;
+    std::int64_t m_midiWrittenAt = 0;
     int m_textFd = -1;
     bool m_textFailed = false;
     bool m_midiFailed = false;
