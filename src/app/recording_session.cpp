@@ -36,10 +36,7 @@ RecordingSession::RecordingSession(const CommandLine& command)
 
 RecordingSession::~RecordingSession() {
     finish();
-    if (m_handlersInstalled) {
-        for (int i = 0; i < 3; ++i) sigaction(EndingSignals[i], &m_previous[i], nullptr);
-        signalPipeWrite = -1;
-    }
+    restoreHandlers();
     m_notifier.reset();
     for (const int fd : m_pipe) {
         if (fd >= 0) ::close(fd);
@@ -74,6 +71,13 @@ void RecordingSession::finish() {
     m_recorder.Finish(std::chrono::steady_clock::now());
 }
 
+void RecordingSession::restoreHandlers() {
+    if (!m_handlersInstalled) return;
+    for (int i = 0; i < 3; ++i) sigaction(EndingSignals[i], &m_previous[i], nullptr);
+    signalPipeWrite = -1;
+    m_handlersInstalled = false;
+}
+
 void RecordingSession::onSignal() {
     unsigned char signal = 0;
     while (::read(m_pipe[0], &signal, 1) == 1) {
@@ -83,6 +87,8 @@ void RecordingSession::onSignal() {
     // does on F9, switching off what still sounds.
     finish();
     m_signalExitCode = 128 + signal;
+    // A second Ctrl-C while the program closes ends it at once, as without recording.
+    restoreHandlers();
     // A signal may come before the main event loop runs (a performance from the command line
     // plays first); main() then does not start it.
     QApplication::closeAllWindows();

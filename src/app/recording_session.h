@@ -31,6 +31,7 @@ class RecordingSession : public QObject {
 
   private:
     void onSignal();
+    void restoreHandlers();
 
     performance::TakeRecorder m_recorder;
     QTimer m_timer;
