@@ -11,7 +11,6 @@
 #include "main_window.h"
 #include "misc_file.h"
 #include "output_backends.h"
-#include "recording_output.h"
 #include "recording_session.h"
 #include "take_recorder.h"
 #include "version.h"
@@ -91,8 +90,7 @@ int main(int argc, char** argv) {
     if (!command.recordText.empty() || !command.recordMidi.empty()) {
         recording = std::make_unique<app::RecordingSession>(command);
         auto recorded = recording->wrap(std::move(output));
-        if (!static_cast<midi::RecordingOutput&>(*recorded).outputAvailable() &&
-            command.midiOut != "none") {
+        if (!recorded->outputAvailable() && command.midiOut != "none") {
             std::cerr << "ご使用の環境では、MIDI音源を使用できません。録音だけを行います。\n";
         }
         output = std::move(recorded);

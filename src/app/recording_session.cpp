@@ -43,7 +43,7 @@ RecordingSession::~RecordingSession() {
     }
 }
 
-std::unique_ptr<midi::OutputBackend> RecordingSession::wrap(
+std::unique_ptr<midi::RecordingOutput> RecordingSession::wrap(
     std::unique_ptr<midi::OutputBackend> output) {
     return std::make_unique<midi::RecordingOutput>(std::move(output), m_recorder);
 }

@@ -11,6 +11,7 @@
 
 #include "command_line.h"
 #include "output_device.h"
+#include "recording_output.h"
 #include "take_recorder.h"
 
 namespace app {
@@ -21,7 +22,7 @@ class RecordingSession : public QObject {
     ~RecordingSession() override;
 
     // The output the program plays through, with the recording in front of it.
-    std::unique_ptr<midi::OutputBackend> wrap(std::unique_ptr<midi::OutputBackend> output);
+    std::unique_ptr<midi::RecordingOutput> wrap(std::unique_ptr<midi::OutputBackend> output);
     // The caption, the timer and the signal handlers; from here on a signal ends the program.
     void start(QWidget& window);
     // Ends the recording now: notes still sounding end here, both files are completed.
