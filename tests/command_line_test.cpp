@@ -64,3 +64,21 @@ TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
         EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0] << " " << bad.back();
     }
 }
+
+TEST(CommandLine, RecordTakesOneMusicFileAndOneMidiFile) {
+    const auto both = ParseCommandLine({"--record", "take.txt", "--record=Take.MID", "song.txt"});
+    EXPECT_EQ(both.error, "");
+    EXPECT_EQ(both.recordText, "take.txt");
+    EXPECT_EQ(both.recordMidi, "Take.MID");
+    EXPECT_EQ(both.commandLineFile, "song.txt");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--record", "take.wav"},
+             {"--record", "take"},
+             {"--record"},
+             {"--record", "a.txt", "--record", "b.txt"},
+             {"--record", "a.mid", "--play", "b.txt"},
+             {"--record", "a.mid", "--print-layout", "p.pdf"},
+         }) {
+        EXPECT_NE(ParseCommandLine(bad).error, "") << bad.back();
+    }
+}

@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <cctype>
+
 #include "output_backends.h"
 
 namespace app {
@@ -63,6 +65,29 @@ bool takeMode(const std::vector<std::string>& args, std::size_t& i, const std::s
     return true;
 }
 
+// "--record FILE": the name's ending picks the format, once each.
+bool takeRecord(const std::vector<std::string>& args, std::size_t& i, CommandLine& result) {
+    std::string path;
+    if (!takeValue(args, i, "--record", path, result.error)) return false;
+    if (!result.error.empty()) return true;
+    std::string ending = path.size() >= 4 ? path.substr(path.size() - 4) : std::string();
+    for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string* slot = ending == ".txt"   ? &result.recordText
+                        : ending == ".mid" ? &result.recordMidi
+                                           : nullptr;
+    if (slot == nullptr) {
+        result.error =
+            "--record takes a file ending in .txt (a music file) or .mid (a Standard "
+            "MIDI File): " +
+            path;
+    } else if (!slot->empty()) {
+        result.error = "--record takes one " + ending + " file";
+    } else {
+        *slot = path;
+    }
+    return true;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -92,7 +117,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                    takeMode(args, i, "--play", false, result) ||
                    takeMode(args, i, "--check", false, result) ||
                    takeMode(args, i, "--export-midi", true, result) ||
-                   takeMode(args, i, "--render-wav", true, result)) {
+                   takeMode(args, i, "--render-wav", true, result) || takeRecord(args, i, result)) {
         } else {
             result.error = "unknown option " + arg;
         }
@@ -104,6 +129,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (result.error.empty() && result.layout != "F4" && result.layout != "F5" &&
         result.layout != "F6" && result.layout != "F7") {
         result.error = "--layout takes F4, F5, F6 or F7";
+    }
+    const bool recording = !result.recordText.empty() || !result.recordMidi.empty();
+    if (result.error.empty() && recording && !result.mode.empty()) {
+        result.error =
+            "--record records the window's playing; it cannot be used with --" + result.mode;
+    }
+    if (result.error.empty() && recording && (!result.printLayout.empty() || result.listOutputs)) {
+        result.error = "--record cannot be used with --print-layout or --list-midi-outputs";
     }
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (i > 0) result.commandLineFile += ' ';
@@ -129,7 +162,13 @@ std::string UsageText() {
            "  --render-wav FILE OUT.wav\n"
            "                         render the performance through the built-in synthesizer\n"
            "  --check FILE           list the places where a music file leans on a fallback\n"
-           "  --tempo N              tempo of --play, --export-midi, --render-wav (default 126)\n"
+           "  --record FILE.txt      record what is played as a music file (CP932, one line a\n"
+           "                         bar, sixteenths at --tempo); written as the playing goes\n"
+           "  --record FILE.mid      record it as a Standard MIDI File, exact times; both may be\n"
+           "                         given. F9, closing the window, Ctrl-C or a kill end both;\n"
+           "                         the caption shows [録音中] meanwhile\n"
+           "  --tempo N              tempo of --play, --export-midi, --render-wav and --record\n"
+           "                         (default 126)\n"
            "  --channel N            MIDI channel 0 to 15 of those modes (default 0)\n"
            "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"

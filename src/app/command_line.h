@@ -18,6 +18,9 @@ struct CommandLine {
     std::string mode;
     std::string input;   // the music file of a mode
     std::string output;  // the file export-midi and render-wav write
+    // Files that record what is played in the window: a music file, a Standard MIDI File.
+    std::string recordText;
+    std::string recordMidi;
     int tempo = 126;
     int channel = 0;
     // The arguments that are not our options, joined with one blank, as given.

@@ -13,6 +13,8 @@
 #include "misc_file.h"
 #include "output_backends.h"
 #include "qt_translation.h"
+#include "recording_session.h"
+#include "take_recorder.h"
 #include "version.h"
 
 namespace {
@@ -42,6 +44,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!early.mode.empty()) return app::RunConsoleMode(early);
+    // A recording file that cannot be made is known before any window opens; a file already
+    // there is left as it is until the first note is recorded.
+    for (const std::string& path : {early.recordText, early.recordMidi}) {
+        if (path.empty()) continue;
+        const std::string problem = performance::RecordingFileProblem(path);
+        if (!problem.empty()) {
+            std::cerr << problem << "\n";
+            return 1;
+        }
+    }
     const midi::SynthSettings synth{early.soundfont, true};
     if (early.listOutputs) {
         for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
@@ -77,7 +89,17 @@ int main(int argc, char** argv) {
     instanceLock.setStaleLockTime(0);
     if (!instanceLock.tryLock(0)) return 0;
 
-    midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
+    auto output = midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth);
+    std::unique_ptr<app::RecordingSession> recording;
+    if (!command.recordText.empty() || !command.recordMidi.empty()) {
+        recording = std::make_unique<app::RecordingSession>(command);
+        auto recorded = recording->wrap(std::move(output));
+        if (!recorded->outputAvailable() && command.midiOut != "none") {
+            std::cerr << "ご使用の環境では、MIDI音源を使用できません。録音だけを行います。\n";
+        }
+        output = std::move(recorded);
+    }
+    midi::installBackend(std::move(output));
 
     keyboard::Form1* mainWindow = nullptr;
     keyboard::Form1Hooks hooks;
@@ -85,9 +107,14 @@ int main(int argc, char** argv) {
     hooks.showHelp = [] { help::ShowHelpMenu(); };
     keyboard::Form1 form(hooks);
     mainWindow = &form;
+    if (recording) recording->start(form);
     form.Form_Load(command.commandLineFile);
-    form.show();
-    const int result = QApplication::exec();
+    int result = recording ? recording->signalExitCode() : 0;
+    if (result == 0) {
+        form.show();
+        result = QApplication::exec();
+    }
+    if (recording) recording->finish();
     midi::installBackend(nullptr);
     return result;
 }
