@@ -6,6 +6,7 @@
 
 #include "fonts.h"
 #include "help_pages.h"
+#include "keyboard_accessibility.h"
 #include "twips.h"
 
 namespace help {
@@ -46,10 +47,12 @@ HelpMenu::HelpMenu(QWidget* parent) : QDialog(parent) {
     m_command2 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     m_command2->setGeometry(ui::twipsRect(7860, 5, 1080, 370, *this));
     m_command2->setAutoDefault(false);
-    m_combo1 = new QComboBox(this);
+    m_combo1 = new keyboard::NamedComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     m_combo1->setGeometry(ui::twipsRect(105, 5, 2800, 370, *this));
     m_combo1->hide();
+    m_combo1->setAccessibleName(QStringLiteral("ヘルプの項目"));
+    m_text1->setAccessibleName(QStringLiteral("ヘルプの本文"));
     setTabOrder(m_text1, m_command2);
     setTabOrder(m_command2, m_combo1);
 

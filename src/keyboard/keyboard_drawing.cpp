@@ -1,5 +1,6 @@
 #include "keyboard_drawing.h"
 
+#include "keyboard_accessibility.h"
 #include "main_window.h"
 #include "twips.h"
 
@@ -44,6 +45,11 @@ void PrintAt(DrawingSurface& surface, const QString& text, float x, float y) {
 
 }  // namespace
 
+QRectF KeyCapRect(int k) {
+    const RowGeometry g = GeometryOf(RowOfKey(k));
+    return {KeyLeft[static_cast<std::size_t>(k)], g.bandTop, 500, g.bandBottom - g.bandTop};
+}
+
 void Form1::DrawKeyboard(DrawingSurface& surface) {
     surface.SetFillColor(QColor(0, 0, 0));
     const std::pair<int, int> rows[] = {{1, 10}, {11, 20}, {21, 29}, {30, 36}};
@@ -79,7 +85,9 @@ void Form1::BarFunc(std::int16_t k) {
     InvertKeySquare(k);
     // Marks of sounding keys, set by the keyboard, the mouse or a performance; the black keys'
     // marks belong to the drawing itself.
-    if (!m_drawingPass) m_markToggled[static_cast<std::size_t>(k)] ^= true;
+    if (m_drawingPass) return;
+    const bool on = (m_markToggled[static_cast<std::size_t>(k)] ^= true);
+    KeyMarkChanged(*m_picture, k, on);
 }
 
 void Form1::InvertKeySquare(int k) {
@@ -114,6 +122,7 @@ void Form1::DrawPicture() {
     for (int k = 1; k <= KeyCount; ++k) {
         if (m_markToggled[static_cast<std::size_t>(k)]) InvertKeySquare(k);
     }
+    KeyboardDrawn(*m_picture, m_layoutDegree);
 }
 
 }  // namespace keyboard

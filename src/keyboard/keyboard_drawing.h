@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRectF>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -18,6 +19,9 @@ inline constexpr int DesignFontSize = 11;
 inline constexpr int LargeFontSize = 22;
 inline const QColor KeyCapColor = QColor(0, 128, 0);
 inline const QColor PictureBackColor = QColor(192, 192, 192);
+
+// The square of key k's cap (and of its mark) in picture units.
+QRectF KeyCapRect(int k);
 
 // 22 points once the picture is taller than 5000 and wider than 12000 twips, both strictly.
 int FontSizeForPicture(double heightTwips, double widthTwips);

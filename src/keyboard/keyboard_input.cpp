@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QKeyEvent>
 #include <utility>
 
@@ -164,14 +165,18 @@ void Form1::KeyReleased(const QKeyEvent& event) {
     if (event.isAutoRepeat()) return;
     const std::int16_t code = VirtualKeyCode(event);
     if (code == 0) return;
-    if (event.timestamp() == 0) {
+    // While an assistive technology listens, Qt's bridge holds every key event until the
+    // screen reader has seen it and then delivers a copy without its time: the repeat pair
+    // then comes apart by a round trip and is known only by having no time on either half.
+    const bool relayed = QAccessible::isActive();
+    if (event.timestamp() == 0 && !relayed) {
         // Made by a program, not by the window system: no repeat pair to wait for.
         FlushPendingReleases();
         Picture1_KeyUp(code);
         return;
     }
     m_pendingReleases.push_back({code, event.timestamp()});
-    m_releaseTimer.start();
+    m_releaseTimer.start(relayed ? RelayedReleaseSettleMs : ReleaseSettleMs);
 }
 
 void Form1::FlushPendingReleases() {

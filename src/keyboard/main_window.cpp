@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
@@ -12,6 +13,7 @@ namespace keyboard {
 Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::move(hooks)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(ui::AppTitle);
+    InstallKeyboardAccessibility();
     resize(ui::twipsToPixelsX(7005, *this), ui::twipsToPixelsY(3000, *this));
 
     m_picture = new Picture1(this);
@@ -37,10 +39,11 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
     m_picture->onFocusLost = [this] { ReleaseAllHeldKeys(); };
     m_picture->onMouseLost = [this] { MouseLost(); };
 
-    m_combo = new QComboBox(this);
+    m_combo = new NamedComboBox(this);
     m_combo->setObjectName(QStringLiteral("Combo1"));
     m_combo->setGeometry(ui::twipsRect(500, 2600, 1000, 300, *this));
     m_combo->setEditable(false);
+    m_combo->setAccessibleName(QStringLiteral("MIDIチャンネル"));
     m_combo->hide();
     m_combo->raise();
     connect(m_combo, &QComboBox::currentIndexChanged, this, [this] { Combo1_Click(); });

@@ -74,6 +74,8 @@ class Form1 : public QWidget {
     void SetPrinting(bool printing) { m_printing = printing ? 1 : 0; }
     std::int16_t Printing() const { return m_printing; }
     std::int16_t MouseKey() const { return m_mouseKey; }
+    // Whether key k shows a sounding mark (the black keys' resting marks do not count).
+    bool KeyMarked(int k) const { return m_markToggled[static_cast<std::size_t>(k)]; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -119,6 +121,7 @@ class Form1 : public QWidget {
     // Key releases wait this long for a press with the same time, the second half of an
     // auto-repeat pair that the window system did not mark as such.
     static constexpr int ReleaseSettleMs = 5;
+    static constexpr int RelayedReleaseSettleMs = 30;
     struct PendingRelease {
         std::int16_t code;
         quint64 timestamp;

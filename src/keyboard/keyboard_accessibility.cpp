@@ -1,0 +1,306 @@
+#include "keyboard_accessibility.h"
+
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
+#include <QHash>
+#include <QLabel>
+#include <QPointer>
+#include <QRegularExpression>
+#include <array>
+
+#include "keyboard_drawing.h"
+#include "main_window.h"
+
+namespace keyboard {
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+class PictureAccessible;
+
+// The live keyboard interfaces, so that the window's hooks find theirs without creating one.
+QHash<const Picture1*, PictureAccessible*>& liveKeyboards() {
+    static QHash<const Picture1*, PictureAccessible*> keyboards;
+    return keyboards;
+}
+
+// One drawn key. It has no object of its own: everything is read from the picture's window.
+class KeyAccessible final : public QAccessibleInterface {
+  public:
+    KeyAccessible(PictureAccessible& keyboard, int k) : m_keyboard(keyboard), m_key(k) {}
+
+    bool isValid() const override;
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override;
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override;
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text t) const override;
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override;
+    QAccessible::Role role() const override { return QAccessible::Button; }
+    QAccessible::State state() const override;
+
+  private:
+    PictureAccessible& m_keyboard;
+    int m_key;
+};
+
+class PictureAccessible final : public QAccessibleWidget {
+  public:
+    explicit PictureAccessible(Picture1* picture)
+        : QAccessibleWidget(picture, QAccessible::Pane),
+          m_picture(picture),
+          m_registeredAs(picture) {
+        for (int k = 1; k <= KeyCount; ++k) {
+            m_keyIds[static_cast<std::size_t>(k)] =
+                QAccessible::registerAccessibleInterface(new KeyAccessible(*this, k));
+        }
+        m_spokenLayout = form() ? form()->LayoutDegree() : LayoutF6;
+        liveKeyboards().insert(picture, this);
+    }
+    ~PictureAccessible() override {
+        liveKeyboards().remove(m_registeredAs);
+        for (int k = 1; k <= KeyCount; ++k) {
+            QAccessible::deleteAccessibleInterface(m_keyIds[static_cast<std::size_t>(k)]);
+        }
+    }
+
+    Picture1* picture() const { return m_picture; }
+    Form1* form() const {
+        return m_picture ? qobject_cast<Form1*>(m_picture->parentWidget()) : nullptr;
+    }
+    QAccessibleInterface* key(int k) const {
+        return QAccessible::accessibleInterface(m_keyIds[static_cast<std::size_t>(k)]);
+    }
+    int focusKey() const { return m_focusKey; }
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name) return QStringLiteral("キーボード");
+        if (t == QAccessible::Description) {
+            return QStringLiteral("英数字のキーで演奏します。F11キーでヘルプを開きます。");
+        }
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return form() ? KeyCount : 0; }
+    QAccessibleInterface* child(int index) const override {
+        return index >= 0 && index < childCount() ? key(index + 1) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (int k = 1; k <= childCount(); ++k) {
+            if (key(k) == child) return k - 1;
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        for (int k = 1; k <= childCount(); ++k) {
+            if (key(k)->rect().contains(x, y)) return key(k);
+        }
+        return nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        return m_focusKey != 0 && m_picture->hasFocus() ? key(m_focusKey) : nullptr;
+    }
+
+    void markChanged(int k, bool on) {
+        QAccessible::State changed;
+        changed.pressed = true;
+        // Qt's AT-SPI bridge passes on changes of "checked" but not of "pressed".
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(key(k), changed);
+        QAccessible::updateAccessibility(&event);
+        // A key played from the keyboard or with the mouse becomes the screen reader's focus,
+        // so that it says which key sounds; a performance plays while its dialog has the focus.
+        if (on && m_picture->hasFocus()) {
+            m_focusKey = k;
+            QAccessibleEvent focus(key(k), QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
+    }
+
+    void drawn(std::int16_t layoutDegree) {
+        if (layoutDegree == m_spokenLayout) return;
+        m_spokenLayout = layoutDegree;
+        for (int k = 1; k <= childCount(); ++k) {
+            QAccessibleEvent name(key(k), QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&name);
+            QAccessibleEvent description(key(k), QAccessible::DescriptionChanged);
+            QAccessible::updateAccessibility(&description);
+        }
+    }
+
+  private:
+    QPointer<Picture1> m_picture;
+    const Picture1* m_registeredAs;  // stays when the picture is gone
+    KeyTable<QAccessible::Id> m_keyIds{};
+    std::int16_t m_spokenLayout = LayoutF6;
+    int m_focusKey = 0;
+};
+
+bool KeyAccessible::isValid() const {
+    return m_keyboard.picture() != nullptr && m_keyboard.form() != nullptr;
+}
+
+QWindow* KeyAccessible::window() const {
+    return m_keyboard.window();
+}
+
+QAccessibleInterface* KeyAccessible::parent() const {
+    return &m_keyboard;
+}
+
+QString KeyAccessible::text(QAccessible::Text t) const {
+    const Form1* form = m_keyboard.form();
+    if (form == nullptr) return {};
+    if (t == QAccessible::Name) return AccessibleKeyName(m_key, form->LayoutDegree());
+    if (t == QAccessible::Description) {
+        return AccessibleNoteDescription(
+            form->noteTables().KeyNote[static_cast<std::size_t>(m_key)]);
+    }
+    return {};
+}
+
+QRect KeyAccessible::rect() const {
+    const Picture1* picture = m_keyboard.picture();
+    if (picture == nullptr) return {};
+    const QRectF cap = KeyCapRect(m_key);
+    const QRect pixels(QPoint(picture->toPixelX(cap.left()), picture->toPixelY(cap.top())),
+                       QPoint(picture->toPixelX(cap.right()), picture->toPixelY(cap.bottom())));
+    return pixels.translated(picture->mapToGlobal(QPoint(0, 0)));
+}
+
+QAccessible::State KeyAccessible::state() const {
+    QAccessible::State state;
+    const Form1* form = m_keyboard.form();
+    if (form == nullptr) {
+        state.invalid = true;
+        return state;
+    }
+    state.invisible = !m_keyboard.picture()->isVisible();
+    state.focusable = true;
+    state.focused = m_keyboard.focusKey() == m_key && m_keyboard.picture()->hasFocus();
+    state.checkable = true;
+    state.pressed = form->KeyMarked(m_key);
+    state.checked = state.pressed;
+    return state;
+}
+
+class StatusStripAccessible final : public QAccessibleWidget {
+  public:
+    explicit StatusStripAccessible(StatusStrip* label)
+        : QAccessibleWidget(label, QAccessible::StatusBar) {}
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            return static_cast<QLabel*>(widget())->text().trimmed();
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+// A drop-down list that is said by its name; its items are its one child, the list view.
+class NamedComboAccessible final : public QAccessibleWidget {
+  public:
+    explicit NamedComboAccessible(NamedComboBox* combo)
+        : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return combo()->currentText();
+        if (t == QAccessible::Name && combo()->accessibleName().isEmpty()) {
+            return combo()->currentText();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == combo()->view() ? 0 : -1;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.hasPopup = true;
+        state.expanded = combo()->view()->isVisible();
+        state.collapsed = !state.expanded;
+        return state;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString& actionName) override {
+        if (actionName == showMenuAction() || actionName == pressAction()) combo()->showPopup();
+    }
+};
+
+QAccessibleInterface* Factory(const QString& className, QObject* object) {
+    if (object == nullptr || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String("keyboard::Picture1")) {
+        return new PictureAccessible(static_cast<Picture1*>(object));
+    }
+    if (className == QLatin1String("keyboard::StatusStrip")) {
+        return new StatusStripAccessible(static_cast<StatusStrip*>(object));
+    }
+    if (className == QLatin1String("keyboard::NamedComboBox")) {
+        return new NamedComboAccessible(static_cast<NamedComboBox*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void InstallKeyboardAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(Factory);
+        return true;
+    }();
+    (void)installed;
+}
+
+QString AccessibleKeyName(int k, std::int16_t layoutDegree) {
+    const QString character(QChar(KeyCharacter[static_cast<std::size_t>(k)]));
+    const std::string_view label = LayoutRule(layoutDegree)[static_cast<std::size_t>(k)].label;
+    if (label == NoBlackKeyLabel) return character;
+    // The caps carry half-width katakana ("ﾌｧ#"); speech engines read full width best.
+    return character + QLatin1Char(' ') +
+           FromUtf8(label).normalized(QString::NormalizationForm_KC).trimmed();
+}
+
+QString AccessibleNoteDescription(std::int16_t note) {
+    if (note == NoNote) return QStringLiteral("音なし");
+    static const std::array<const char*, 12> names = {"ド",    "ド#", "レ",  "レ#", "ミ",  "ファ",
+                                                      "ファ#", "ソ",  "ソ#", "ラ",  "ラ#", "シ"};
+    const int midi = 60 + note;
+    return QStringLiteral("%1%2 (%3)")
+        .arg(QString::fromUtf8(names[static_cast<std::size_t>(midi % 12)]))
+        .arg(midi / 12 - 1)
+        .arg(midi);
+}
+
+QString WithoutAccessKey(const QString& caption) {
+    QString text = caption;
+    text.remove(QRegularExpression(QStringLiteral("\\(&[^&]\\)")));
+    text.replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
+    return text;
+}
+
+StatusStrip::StatusStrip(const QString& text, QWidget* parent) : QLabel(parent) {
+    // Set here, not by QLabel's constructor, so that a screen reader already listening is
+    // given this class's interface and not a plain label's.
+    setText(text);
+}
+
+void KeyMarkChanged(Picture1& picture, int k, bool on) {
+    if (liveKeyboards().isEmpty()) return;
+    if (PictureAccessible* keyboard = liveKeyboards().value(&picture)) keyboard->markChanged(k, on);
+}
+
+void KeyboardDrawn(Picture1& picture, std::int16_t layoutDegree) {
+    if (liveKeyboards().isEmpty()) return;
+    if (PictureAccessible* keyboard = liveKeyboards().value(&picture))
+        keyboard->drawn(layoutDegree);
+}
+
+}  // namespace keyboard
