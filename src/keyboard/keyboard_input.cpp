@@ -169,8 +169,8 @@ void Form1::KeyReleased(const QKeyEvent& event) {
     // screen reader has seen it and then delivers a copy without its time: the repeat pair
     // then comes apart by a round trip and is known only by having no time on either half.
     const bool relayed = QAccessible::isActive();
-    if (event.timestamp() == 0 && !relayed) {
-        // Made by a program, not by the window system: no repeat pair to wait for.
+    if (m_releasesAreReal || (event.timestamp() == 0 && !relayed)) {
+        // A real release, or one made by a program: no repeat pair to wait for.
         FlushPendingReleases();
         Picture1_KeyUp(code);
         return;

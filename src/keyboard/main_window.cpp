@@ -7,6 +7,7 @@
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
+#include "x11_key_repeat.h"
 
 namespace keyboard {
 
@@ -23,6 +24,7 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
     m_releaseTimer.setSingleShot(true);
     m_releaseTimer.setInterval(ReleaseSettleMs);
     connect(&m_releaseTimer, &QTimer::timeout, this, [this] { FlushPendingReleases(); });
+    m_releasesAreReal = RequestRealKeyReleases();
     auto moveTo = [this](QMouseEvent* e) {
         Picture1_MouseMove(static_cast<float>(m_picture->toUnitX(e->position().x())),
                            static_cast<float>(m_picture->toUnitY(e->position().y())));

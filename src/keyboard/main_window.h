@@ -128,6 +128,9 @@ class Form1 : public QWidget {
     };
     std::vector<PendingRelease> m_pendingReleases;
     QTimer m_releaseTimer;
+    // The X server repeats a held key as presses alone: a release then always means the key
+    // went up, and it is acted on at once.
+    bool m_releasesAreReal = false;
     bool m_midiAvailable = false;
     bool m_unloaded = false;
 };
