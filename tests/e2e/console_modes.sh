@@ -82,4 +82,20 @@ for row in "1 0 e4e1c0 903c7f 8f00" "999 15 00ea9c 9f3c7f 8360" "126 9 07441e 99
     [ "$(bytes "$WORK/t.mid" 22 13)" = "00ff5103${micros}00${note}${ending}" ] ||
         fail "tempo $tempo channel $channel: track starts $(bytes "$WORK/t.mid" 22 13)"
 done
+
+# A rendered file as a standard reader sees it: "ラ4" at tempo 126 ends at 0.476190 s, sample
+# 21000 of 44.1 kHz, then its release rings on in tenths of a second until one is silent.
+if command -v soxi >/dev/null && [ -e /usr/share/sounds/sf2/default-GM.sf2 ]; then
+    cp932 'ラ4' "$WORK/la.txt"
+    expect "render la" 0 "" "" --render-wav "$WORK/la.txt" "$WORK/la.wav"
+    header="$(soxi -r "$WORK/la.wav") $(soxi -c "$WORK/la.wav") $(soxi -b "$WORK/la.wav")"
+    [ "$header" = "44100 2 16" ] || fail "rate, channels, bits: $header"
+    samples=$(soxi -s "$WORK/la.wav")
+    tail=$((samples - 21000))
+    [ $((tail % 4410)) = 0 ] && [ "$tail" -ge 4410 ] && [ "$tail" -le 220500 ] ||
+        fail "$samples samples"
+    rms() { sox "$WORK/la.wav" -n trim "$1" "$2" stat 2>&1 | awk '/RMS +amplitude/ { print $3 }'; }
+    awk -v a="$(rms 0.05 0.4)" -v b="$(rms "$((samples - 4410))s" 4410s)" \
+        'BEGIN { exit !(a > 0.01 && b < a / 100) }' || fail "not sounding, or it does not die away"
+fi
 echo "console modes: ok"
