@@ -273,3 +273,102 @@ TEST_F(FormTest, AnUnmarkedRepeatPairWithOneTimeIsNoReleaseAndRealReleasesStillE
 }
 
 }  // namespace
+
+namespace {
+
+// Every function key acts on each of ten presses, whether it is let go at once or held while the
+// window system repeats it (release-press pairs marked as auto-repeat): a key that stayed "held"
+// after its first use would act once and never again.
+TEST_F(FormTest, EveryFunctionKeyActsOnEachOfTenPressesWithAndWithoutAutoRepeat) {
+    int performances = 0, helps = 0;
+    keyboard::Form1Hooks hooks;
+    hooks.showAutoPerformance = [&] { ++performances; };
+    hooks.showHelp = [&] { ++helps; };
+    start({}, hooks);
+    answer = ui::Answer::Cancel;  // Esc asks before printing
+    auto boxesSaying = [this](const char* text) {
+        return static_cast<int>(std::count_if(boxes.begin(), boxes.end(), [&](const auto& box) {
+            return box.text == QString::fromUtf8(text);
+        }));
+    };
+    quint64 time = 1000;
+    auto send = [&](QEvent::Type type, int qtKey, quint32 scan, Qt::KeyboardModifiers mods,
+                    bool autoRepeat) {
+        QKeyEvent event(type, qtKey, mods, scan, 0, 0, QString(), autoRepeat);
+        event.setTimestamp(time);
+        QApplication::sendEvent(form->picture(), &event);
+    };
+    auto tap = [&](int qtKey) {
+        send(QEvent::KeyPress, qtKey, 0, Qt::NoModifier, false);
+        time += 50;
+        send(QEvent::KeyRelease, qtKey, 0, Qt::NoModifier, false);
+        time += 50;
+    };
+    // Q plays ド in F4, シ in F5, ラ in F6 and ソ in F7.
+    auto layoutCase = [&](int otherKey, std::int16_t qNote) {
+        return std::pair{std::function<void()>([&, otherKey] { tap(otherKey); }),
+                         std::function<bool()>(
+                             [this, qNote] { return form->noteTables().KeyNote[11] == qNote; })};
+    };
+    int count = 0;
+    bool shown = false;
+    const struct {
+        const char* name;
+        int qtKey;
+        quint32 scan;
+        Qt::KeyboardModifiers mods;
+        std::pair<std::function<void()>, std::function<bool()>> resetAndActed;
+    } cases[] = {
+        {"F2",
+         Qt::Key_F2,
+         68,
+         {},
+         {[&] { count = performances; }, [&] { return performances > count; }}},
+        {"F4", Qt::Key_F4, 70, {}, layoutCase(Qt::Key_F7, 0)},
+        {"F5", Qt::Key_F5, 71, {}, layoutCase(Qt::Key_F4, -1)},
+        {"F6", Qt::Key_F6, 72, {}, layoutCase(Qt::Key_F4, -3)},
+        {"F7", Qt::Key_F7, 73, {}, layoutCase(Qt::Key_F4, -5)},
+        {"F11", Qt::Key_F11, 95, {}, {[&] { count = helps; }, [&] { return helps > count; }}},
+        {"F12",
+         Qt::Key_F12,
+         96,
+         {},
+         {[&] { count = boxesSaying("ﾊﾞｰｼﾞｮﾝ 1.4.4"); },
+          [&] { return boxesSaying("ﾊﾞｰｼﾞｮﾝ 1.4.4") > count; }}},
+        {"Esc",
+         Qt::Key_Escape,
+         9,
+         {},
+         {[&] { count = boxesSaying("現在のキー配列を印刷します。"); },
+          [&] { return boxesSaying("現在のキー配列を印刷します。") > count; }}},
+        {"keypad 0",
+         Qt::Key_0,
+         90,
+         Qt::KeypadModifier,
+         {[&] { shown = form->channelList()->isVisible(); },
+          [&] { return form->channelList()->isVisible() != shown; }}},
+    };
+    for (const auto& c : cases) {
+        for (const bool autoRepeat : {false, true}) {
+            for (int press = 1; press <= 10; ++press) {
+                c.resetAndActed.first();
+                send(QEvent::KeyPress, c.qtKey, c.scan, c.mods, false);
+                EXPECT_TRUE(c.resetAndActed.second())
+                    << c.name << " press " << press << (autoRepeat ? " with auto-repeat" : "");
+                for (int repeat = 0; autoRepeat && repeat < 3; ++repeat) {
+                    time += 33;
+                    send(QEvent::KeyRelease, c.qtKey, c.scan, c.mods, true);
+                    send(QEvent::KeyPress, c.qtKey, c.scan, c.mods, true);
+                }
+                time += 50;
+                send(QEvent::KeyRelease, c.qtKey, c.scan, c.mods, false);
+                time += 50;
+                EXPECT_TRUE(c.resetAndActed.second())
+                    << c.name << " released after press " << press;
+            }
+        }
+    }
+    EXPECT_TRUE(recording->messages.empty()) << "function keys play no note";
+}
+
+}  // namespace
