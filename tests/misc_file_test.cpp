@@ -46,8 +46,8 @@ TEST_F(MiscFileTest, LoadsWithItsControlsWhereTheyBelong) {
     dialog->show();
     QApplication::processEvents();
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("自動演奏"));
-    EXPECT_EQ(dialog->size(),
-              QSize(ui::twipsToPixelsX(7935, *dialog), ui::twipsToPixelsY(2055, *dialog)));
+    // 7935 x 2055 twips at 96 dots an inch, 15 twips a pixel.
+    EXPECT_EQ(dialog->size(), QSize(529, 137));
     // Fixed pitch: every half-width character one cell, every full-width one two.
     const QFontMetrics metrics(dialog->font());
     EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")),

@@ -139,8 +139,8 @@ std::string StandardMidiFile(const std::vector<TimedMessage>& messages, int temp
     while (std::lround(60'000'000.0 / (tempo * beatParts)) > 0xFFFFFF) ++beatParts;
     PutVariableLength(track, 0);
     track += "\xFF\x51\x03";
-    PutBigEndian(track,
-                 static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * beatParts))), 3);
+    PutBigEndian(track, static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * beatParts))),
+                 3);
     const double ticksPerNano = tempo * beatParts / 60.0 * MidiTicksPerQuarter / 1e9;
     std::int64_t previous = 0;
     for (const auto& m : messages) {
