@@ -42,8 +42,8 @@ TEST_F(HelpMenuTest, OpensOnTheKeysPageScrolledToTheTop) {
     dialog.show();
     QApplication::processEvents();
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("ヘルプ"));
-    EXPECT_EQ(dialog.size(),
-              QSize(ui::twipsToPixelsX(9075, dialog), ui::twipsToPixelsY(4110, dialog)));
+    // 9075 x 4110 twips at 96 dots an inch, 15 twips a pixel.
+    EXPECT_EQ(dialog.size(), QSize(605, 274));
     EXPECT_EQ(dialog.Combo1()->currentText(), QStringLiteral("その他のキーの割当て"));
     EXPECT_EQ(dialog.Combo1()->count(), 2);
     EXPECT_EQ(dialog.Combo1()->itemText(1), QStringLiteral("ミュージックファイルの書き方"));

@@ -311,3 +311,77 @@ TEST_F(FormTest, AnUnmarkedRepeatPairWithOneTimeIsNoReleaseAndRealReleasesStillE
 }
 
 }  // namespace
+
+namespace {
+
+// Every function key acts on each of ten presses, whether it is let go at once or held while the
+// window system repeats it (release-press pairs marked as auto-repeat): a key that stayed "held"
+// after its first use would act once and never again.
+TEST_F(FormTest, EveryFunctionKeyActsOnEachOfTenPressesWithAndWithoutAutoRepeat) {
+    int performances = 0, helps = 0;
+    keyboard::Form1Hooks hooks;
+    hooks.showAutoPerformance = [&] { ++performances; };
+    hooks.showHelp = [&] { ++helps; };
+    start({}, hooks);
+    answer = ui::Answer::Cancel;  // Esc asks before printing
+    auto boxesSaying = [this](const char* text) {
+        return static_cast<int>(std::count_if(boxes.begin(), boxes.end(), [&](const auto& box) {
+            return box.text == QString::fromUtf8(text);
+        }));
+    };
+    quint64 time = 1000;
+    auto send = [&](QEvent::Type type, int qtKey, quint32 scan, Qt::KeyboardModifiers mods,
+                    bool autoRepeat) {
+        QKeyEvent event(type, qtKey, mods, scan, 0, 0, QString(), autoRepeat);
+        event.setTimestamp(time += 25);
+        QApplication::sendEvent(form->picture(), &event);
+    };
+    const std::function<int()> qNote = [this] { return form->noteTables().KeyNote[11]; };
+    const struct {
+        const char* name;
+        int qtKey;
+        quint32 scan;
+        Qt::KeyboardModifiers mods;
+        int otherLayout;  // pressed first, so that a layout key has something to change
+        std::function<int()> state;
+    } cases[] = {
+        {"F2", Qt::Key_F2, 68, {}, 0, [&] { return performances; }},
+        {"F4", Qt::Key_F4, 70, {}, Qt::Key_F7, qNote},
+        {"F5", Qt::Key_F5, 71, {}, Qt::Key_F4, qNote},
+        {"F6", Qt::Key_F6, 72, {}, Qt::Key_F4, qNote},
+        {"F7", Qt::Key_F7, 73, {}, Qt::Key_F4, qNote},
+        {"F11", Qt::Key_F11, 95, {}, 0, [&] { return helps; }},
+        {"F12", Qt::Key_F12, 96, {}, 0, [&] { return boxesSaying("ﾊﾞｰｼﾞｮﾝ 1.4.4"); }},
+        {"Esc",
+         Qt::Key_Escape,
+         9,
+         {},
+         0,
+         [&] { return boxesSaying("現在のキー配列を印刷します。"); }},
+        {"keypad 0", Qt::Key_0, 90, Qt::KeypadModifier, 0,
+         [&] { return static_cast<int>(form->channelList()->isVisible()); }},
+    };
+    for (const auto& c : cases) {
+        for (const bool autoRepeat : {false, true}) {
+            for (int press = 1; press <= 10; ++press) {
+                if (c.otherLayout != 0) {
+                    send(QEvent::KeyPress, c.otherLayout, 0, {}, false);
+                    send(QEvent::KeyRelease, c.otherLayout, 0, {}, false);
+                }
+                const int before = c.state();
+                send(QEvent::KeyPress, c.qtKey, c.scan, c.mods, false);
+                EXPECT_NE(c.state(), before)
+                    << c.name << " press " << press << (autoRepeat ? " with auto-repeat" : "");
+                for (int repeat = 0; autoRepeat && repeat < 3; ++repeat) {
+                    send(QEvent::KeyRelease, c.qtKey, c.scan, c.mods, true);
+                    send(QEvent::KeyPress, c.qtKey, c.scan, c.mods, true);
+                }
+                send(QEvent::KeyRelease, c.qtKey, c.scan, c.mods, false);
+                EXPECT_NE(c.state(), before) << c.name << " released after press " << press;
+            }
+        }
+    }
+    EXPECT_TRUE(recording->messages.empty()) << "function keys play no note";
+}
+
+}  // namespace

@@ -1,9 +1,11 @@
 #include "misc_file.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
+#include <cmath>
 
 #include "form_fixture.h"
 #include "songs_folder.h"
@@ -26,6 +28,7 @@ class MiscFileTest : public FormTest {
     }
     void TearDown() override {
         setFileChooser({});
+        setPerformanceClock({});
         FormTest::TearDown();
     }
     std::unique_ptr<MiscFile> open() {
@@ -44,8 +47,8 @@ TEST_F(MiscFileTest, LoadsWithItsControlsWhereTheyBelong) {
     dialog->show();
     QApplication::processEvents();
     EXPECT_EQ(dialog->windowTitle(), QStringLiteral("自動演奏"));
-    EXPECT_EQ(dialog->size(),
-              QSize(ui::twipsToPixelsX(7935, *dialog), ui::twipsToPixelsY(2055, *dialog)));
+    // 7935 x 2055 twips at 96 dots an inch, 15 twips a pixel.
+    EXPECT_EQ(dialog->size(), QSize(529, 137));
     // Fixed pitch: every half-width character one cell, every full-width one two.
     const QFontMetrics metrics(dialog->font());
     EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("iiiiiiiiii")),
@@ -201,13 +204,42 @@ TEST_F(MiscFileTest, WhilePlayingOnlyTheTempoAndCancelStayUsable) {
     EXPECT_EQ(markedKeys().size(), 14u) << "every key back at rest";
 }
 
+// The tempo list is picked from the keyboard during the first of three quarter notes, on a
+// clock that moves only when the performance waits.
+TEST_F(MiscFileTest, ATempoPickedInTheListDuringAPerformanceSetsTheSpeedFromTheNextToken) {
+    auto dialog = open();
+    const Clock::time_point start{};
+    Clock::time_point now = start;
+    std::vector<std::int64_t> deadlines;  // µs from the start
+    setPerformanceClock({[&] { return now; },
+                         [&](Clock::time_point deadline) {
+                             if (deadlines.empty()) {
+                                 QKeyEvent end(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+                                 QApplication::sendEvent(dialog->Combo1(), &end);
+                             }
+                             now = std::max(now, deadline);
+                             deadlines.push_back(std::llround(
+                                 std::chrono::duration<double, std::micro>(now - start).count()));
+                         }});
+    dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド4,レ4,ミ4")));
+    dialog->Command2_Click();
+    EXPECT_EQ(dialog->Combo1()->currentText(), QStringLiteral("168"));
+    // A quarter note lasts 60/126 s, then 60/168 s; the end message stays 1.9 s.
+    const std::vector<std::int64_t> expected = {476190, 833333, 1190476, 3090476};
+    ASSERT_EQ(deadlines.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(deadlines[i], expected[i], 1) << i;
+}
+
 TEST_F(MiscFileTest, ClosingDuringAPerformanceEndsItAfterTheCurrentTokenThenCloses) {
     auto dialog = open();
     dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド:ミ4,レ4,ミ4")));
     QTimer::singleShot(0, [&] { dialog->Command2_Click(); });
     QTimer::singleShot(100, [&] {
         EXPECT_TRUE(dialog->isVisible());
-        EXPECT_TRUE(form->picture()->image() != QImage()) << "still running";
+        EXPECT_TRUE(dialog->engine().running());
+        EXPECT_EQ(recording->messages, (Messages{0x007F3C90, 0x007F4090})) << "ド:ミ sounding";
+        EXPECT_TRUE(marked(13) && marked(15));
         dialog->close();
     });
     const int result = dialog->exec();

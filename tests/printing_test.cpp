@@ -4,6 +4,7 @@
 
 #include "form_fixture.h"
 #include "temp_file.h"
+#include "twips.h"
 
 using testing_support::FormTest;
 
@@ -26,15 +27,18 @@ std::string RunCommand(const std::string& command) {
 struct Word {
     double x, y;
     std::string text;
+    double height;
 };
 
-// The words of a PDF page with their top-left corners, in points.
+// The words of a PDF page with their top-left corners and heights, in points.
 std::vector<Word> WordsOf(const std::string& pdf) {
     const std::string html = RunCommand("pdftotext -bbox '" + pdf + "' -");
-    const std::regex word(R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)"[^>]*>([^<]*)</word>)re");
+    const std::regex word(
+        R"re(<word xMin="([0-9.]+)" yMin="([0-9.]+)" xMax="[0-9.]+" yMax="([0-9.]+)">([^<]*)</word>)re");
     std::vector<Word> words;
     for (std::sregex_iterator it(html.begin(), html.end(), word), end; it != end; ++it) {
-        words.push_back({std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3]});
+        const double top = std::stod((*it)[2]);
+        words.push_back({std::stod((*it)[1]), top, (*it)[4], std::stod((*it)[3]) - top});
     }
     return words;
 }
@@ -157,6 +161,33 @@ TEST_F(PrintingTest, ThePageHoldsTheKeysAndTheLabelsOfTheLayout) {
     }
 }
 
+// The page is the paper's, whatever the window's size: the enlarged window (22-point font) prints
+// the very page the design size prints, its texts 11 points tall.
+TEST_F(PrintingTest, AnEnlargedWindowPrintsThePageAtThePapersSize) {
+    if (!HaveTool("pdftotext")) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    start();
+    const std::string pdf = printToPdf();
+    std::vector<std::vector<Word>> pages;
+    for (const bool enlarged : {false, true}) {
+        if (enlarged) {
+            form->resize(ui::twipsToPixelsX(15000, *form), ui::twipsToPixelsY(6000, *form));
+            QApplication::processEvents();
+            ASSERT_EQ(form->picture()->FontSize(), 22);
+        }
+        press(Qt::Key_Escape);
+        pages.push_back(WordsOf(pdf));
+    }
+    ASSERT_EQ(pages[0].size(), 67u) << "36 characters and 31 note names";
+    ASSERT_EQ(pages[1].size(), pages[0].size());
+    for (std::size_t i = 0; i < pages[0].size(); ++i) {
+        const Word &small = pages[0][i], &large = pages[1][i];
+        EXPECT_EQ(large.text, small.text);
+        EXPECT_NEAR(large.x, small.x, 0.01) << large.text;
+        EXPECT_NEAR(large.y, small.y, 0.01) << large.text;
+        EXPECT_NEAR(large.height, 11.0, 0.5) << large.text;
+    }
+}
+
 TEST_F(PrintingTest, TheRenderedPageHasGreenOutlinesAndNoFilledSquares) {
     if (!HaveTool("pdftoppm")) GTEST_SKIP() << "pdftoppm (poppler-utils) is not installed";
     start();
@@ -182,15 +213,22 @@ TEST_F(PrintingTest, TheRenderedPageHasGreenOutlinesAndNoFilledSquares) {
         }
     }
     ASSERT_GE(originY, 0) << "no green on the page";
-    const int tops[] = {200, 800, 1400, 2000};
-    for (int k = 1; k <= keyboard::KeyCount; ++k) {
-        const int left = originX + static_cast<int>(keyboard::KeyLeft[k]) / 20;
-        const int top = originY + tops[static_cast<int>(keyboard::RowOfKey(k))] / 20;
-        bool outline = false;
-        for (int d = -1; d <= 1; ++d) outline = outline || green(left + d, top + 15);
-        EXPECT_TRUE(outline) << "no green left edge on key " << k;
-        // Inside the cap, below the character and left of the label: white paper.
-        EXPECT_EQ(page.pixelColor(left + 4, top + 21), QColor(Qt::white)) << "key " << k;
+    // The caps in twips: rows of 10, 10, 9 and 7 every 600 across, each row 600 below the one
+    // before and set in by 300, 200 and 300.
+    const struct {
+        int first, count, left, top;
+    } rows[] = {{1, 10, 200, 200}, {11, 10, 500, 800}, {21, 9, 700, 1400}, {30, 7, 1000, 2000}};
+    for (const auto& row : rows) {
+        for (int i = 0; i < row.count; ++i) {
+            const int k = row.first + i;
+            const int left = originX + (row.left + 600 * i) / 20;
+            const int top = originY + row.top / 20;
+            bool outline = false;
+            for (int d = -1; d <= 1; ++d) outline = outline || green(left + d, top + 15);
+            EXPECT_TRUE(outline) << "no green left edge on key " << k;
+            // Inside the cap, below the character and left of the label: white paper.
+            EXPECT_EQ(page.pixelColor(left + 4, top + 21), QColor(Qt::white)) << "key " << k;
+        }
     }
 }
 

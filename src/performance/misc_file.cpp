@@ -22,6 +22,11 @@ FileChooser& chooserSlot() {
     return chooser;
 }
 
+PerformanceClock& clockSlot() {
+    static PerformanceClock clock;
+    return clock;
+}
+
 std::optional<QString> ChooseWithDialog(QWidget* parent, const FileChooserRequest& request) {
     QFileDialog dialog(parent, request.title);
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -65,6 +70,10 @@ void AcceptFilesOnly(QDropEvent* event) {
 
 void setFileChooser(FileChooser chooser) {
     chooserSlot() = std::move(chooser);
+}
+
+void setPerformanceClock(PerformanceClock clock) {
+    clockSlot() = std::move(clock);
 }
 
 void FileNameBox::dragEnterEvent(QDragEnterEvent* event) {
@@ -238,9 +247,13 @@ void MiscFile::BarFunc(std::int16_t key) {
     if (m_barFunc) m_barFunc(key);
 }
 Clock::time_point MiscFile::Now() {
-    return Clock::now();
+    return clockSlot().now ? clockSlot().now() : Clock::now();
 }
 void MiscFile::WaitUntil(Clock::time_point deadline) {
+    if (clockSlot().waitUntil) {
+        clockSlot().waitUntil(deadline);
+        return;
+    }
     Module1::WaitUntil(deadline);
 }
 void MiscFile::LetEventsRun() {

@@ -27,6 +27,14 @@ struct FileChooserRequest {
 using FileChooser = std::function<std::optional<QString>(QWidget*, const FileChooserRequest&)>;
 void setFileChooser(FileChooser chooser);
 
+// The clock a performance keeps time by, replaceable so that tests can run one in no time: the
+// time now, and a wait until a deadline that lets window events run meanwhile.
+struct PerformanceClock {
+    std::function<Clock::time_point()> now;
+    std::function<void(Clock::time_point)> waitUntil;
+};
+void setPerformanceClock(PerformanceClock clock);
+
 // The name box: takes the first of the files dropped on it.
 class FileNameBox : public QLineEdit {
     Q_OBJECT

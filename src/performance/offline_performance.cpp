@@ -132,11 +132,16 @@ std::optional<std::vector<TimedMessage>> RecordPerformance(const std::string& pa
 
 std::string StandardMidiFile(const std::vector<TimedMessage>& messages, int tempo) {
     std::string track;
-    // The tempo in microseconds per quarter note.
+    // The tempo in microseconds per quarter note, in three bytes. Below tempo 4 a beat does not
+    // fit them: the file then counts a beat of half or a quarter the length with as many times
+    // the ticks, so that every note still falls at its time.
+    int beatParts = 1;
+    while (std::lround(60'000'000.0 / (tempo * beatParts)) > 0xFFFFFF) ++beatParts;
     PutVariableLength(track, 0);
     track += "\xFF\x51\x03";
-    PutBigEndian(track, static_cast<std::uint32_t>(std::lround(60'000'000.0 / tempo)), 3);
-    const double ticksPerNano = tempo / 60.0 * MidiTicksPerQuarter / 1e9;
+    PutBigEndian(track, static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * beatParts))),
+                 3);
+    const double ticksPerNano = tempo * beatParts / 60.0 * MidiTicksPerQuarter / 1e9;
     std::int64_t previous = 0;
     for (const auto& m : messages) {
         const auto tick = static_cast<std::int64_t>(std::llround(m.nanos * ticksPerNano));
