@@ -127,6 +127,16 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStands) {
          "2,\xff",
          {"1:4:CP932の文字ではないバイトです", "1:4:「\xef\xbf\xbd」は音名ではありません",
           "1:4:長さの数字がありません"}},
+        // The file's control characters never reach the terminal raw, nor a run without end.
+        {"ド\x1b[2J\x7f"
+         "2",
+         {"1:2:「\\x1b[2J\\x7f」は無視されます"}},
+        {"\x1b"
+         "2",
+         {"1:1:「\\x1b」は音名ではありません"}},
+        {"ド:\tミ", {"1:3:「\\x09」は音名ではありません", "1:4:長さの数字がありません"}},
+        {"ドhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh2",
+         {"1:2:「hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh…」は無視されます"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -134,7 +144,8 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStands) {
         const bool raw = std::string(c.text).find('\xff') != std::string::npos;
         MusicFileReader reader;
         ASSERT_TRUE(reader.Open(folder.write("t.txt", c.text, !raw)));
-        const auto findings = CheckMusicFile(reader);
+        std::vector<Finding> findings;
+        CheckMusicFile(reader, [&](const Finding& f) { findings.push_back(f); });
         std::vector<std::string> found;
         for (std::size_t i = 0; i < findings.size(); ++i) {
             const auto& f = findings[i];
