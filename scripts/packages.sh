@@ -2,7 +2,7 @@
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
   librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
-  poppler-utils clang libclang-rt-14-dev"
+  poppler-utils clang libclang-rt-14-dev time"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {
