@@ -11,3 +11,12 @@ cmake --build build-test -j2
 fuzz/run.sh "${FUZZ_SECONDS:-30}"
 cd build-test
 ctest -j2 --output-on-failure
+cd ..
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, stopping at
+# the first error either finds.
+cmake -S . -B build-asan -G Ninja -DBUILD_TESTING=ON \
+    -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all" \
+    >/dev/null
+cmake --build build-asan -j2
+ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir build-asan -j2 --output-on-failure
