@@ -23,6 +23,7 @@ printf 'OLD' >old.wav
 repeat many.txt 40000 'ド1,'        # a MIDI file of about 320 KB
 repeat line.txt 2500000 'ド1,'      # 10 MB on one line: 2.5 million notes
 repeat three-minutes.txt 150 'ド0,' # 150 notes of 1.19 s
+repeat half-hour.txt 1500 'ド0,'
 repeat seven-hours.txt 21200 'ド0,' # past what a WAV file can hold
 { printf 'x,' && head -c 20000000 /dev/urandom; } >random.txt
 printf '\x83\x68\x1b]0;owned\x07\x00\x1b[2J2\r\n' >escape.txt
@@ -60,7 +61,8 @@ on_small_disk() {
 mkdir disk
 
 # Exit code | what the message must hold | the file the row may write (- for none) |
-# peak memory bound in KB (- for none) | wrapper (- , fsize KB, small-disk) | arguments
+# peak memory bound in KB (- for none) | wrapper (-, fsize KB, small-disk, or interrupt: SIGTERM
+# once the temporary file is there) | arguments
 rows=(
     "2|「song.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt song.txt"
     "2|「./link.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--render-wav song.txt ./link.txt"
@@ -70,6 +72,7 @@ rows=(
     "1|「old.mid」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 64|--export-midi many.txt old.mid"
     "1|「old.wav」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 16|--render-wav song.txt old.wav"
     "1|「disk/old.mid」ﾌｧｲﾙに書き込めません。ディスクの空きが足りません。|-|-|small-disk|--export-midi many.txt disk/old.mid"
+    "130||-|-|interrupt|--render-wav half-hour.txt old.wav"
     "1|「new/out.mid」ﾌｧｲﾙに書き込めません。フォルダがありません。|-|-|-|--export-midi song.txt new/out.mid"
     "2|「pipe」ﾌｧｲﾙはありません。|-|-|-|--check pipe"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
@@ -106,6 +109,13 @@ for row in "${rows[@]}"; do
         case "$wrapper" in
         fsize*) trap '' XFSZ && ulimit -f "${wrapper#fsize }" ;;
         small-disk) command=(on_small_disk "${command[@]}") ;;
+        interrupt)
+            "${command[@]}" &
+            wait_for 300 compgen -G '.old.wav.*' >/dev/null
+            kill -TERM $!
+            wait $!
+            exit
+            ;;
         esac
         "${command[@]}"
     ) >run/out 2>run/err || status=$?
