@@ -179,6 +179,9 @@ TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
     EXPECT_EQ(little(22, 2), 2u);
     EXPECT_EQ(little(24, 4), 44100u);
     EXPECT_EQ(little(34, 2), 16u);
+    // Both sizes are filled in once the audio has been written.
+    EXPECT_EQ(little(4, 4), wav->size() - 8);
+    EXPECT_EQ(little(40, 4), wav->size() - 44);
     const std::size_t frames = little(40, 4) / 4;
     std::vector<float> left(frames);
     for (std::size_t i = 0; i < frames; ++i) {
