@@ -65,9 +65,9 @@ class InterruptGuard {
 // inode, whatever the names), nor something other than a regular file that renaming over would
 // destroy (a device, a FIFO, a folder).
 bool OutputUsable(const std::string& input, const std::string& output) {
-    struct stat in {
-    }, out{};
+    struct stat out {};
     if (stat(output.c_str(), &out) != 0) return true;  // a new file
+    struct stat in {};
     if (stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
         std::cerr << "「" << output << "」は演奏するﾌｧｲﾙ自身です。上書きしません。\n";
         return false;
