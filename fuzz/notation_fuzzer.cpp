@@ -18,7 +18,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t fields = 0;
     while (!reader.AtEnd()) {
         const Token token = reader.Read();
-        if (++fields > size + 1) std::abort();          // every field consumes at least one byte
+        if (++fields > size + 1) std::abort();  // every field consumes at least one byte
+        // What --check prints goes to a terminal: no control character of the file gets there
+        // raw (C0, DEL, or C1 in UTF-8), and each finding stays one short line.
+        for (const Finding& finding : CheckToken(token)) {
+            const std::string& m = finding.message;
+            if (m.size() > 400) std::abort();
+            for (std::size_t i = 0; i < m.size(); ++i) {
+                const auto c = static_cast<unsigned char>(m[i]);
+                if (c < 0x20 || c == 0x7F) std::abort();
+                if (c == 0xC2 && i + 1 < m.size() && static_cast<unsigned char>(m[i + 1]) < 0xA0)
+                    std::abort();
+            }
+        }
         if (token.size != token.text.size()) continue;  // only the start of the field is kept
         const ParsedToken& parsed = token.parsed;
         if (parsed.length != TokenLength(token.text)) std::abort();

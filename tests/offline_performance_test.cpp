@@ -148,6 +148,16 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStandsWithItsWholeMessage) {
          "2,\xff",
          {"1:4:CP932の文字ではないバイトです。", "1:4:「\xef\xbf\xbd" + notName,
           "1:4:" + noLength}},
+        // The file's control characters never reach the terminal raw, nor a run without end.
+        {"ド\x1b[2J\x7f"
+         "2",
+         {"1:2:「\\x1b[2J\\x7f" + ignored}},
+        {"\x1b"
+         "2",
+         {"1:1:「\\x1b" + notName}},
+        {"ド:\tミ", {"1:3:「\\x09" + notName, "1:4:" + noLength}},
+        {"ドhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh2",
+         {"1:2:「hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh…" + ignored}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -155,8 +165,10 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStandsWithItsWholeMessage) {
         const bool raw = std::string(c.text).find('\xff') != std::string::npos;
         MusicFileReader reader;
         ASSERT_TRUE(reader.Open(folder.write("t.txt", c.text, !raw)));
+        std::vector<Finding> findings;
+        CheckMusicFile(reader, [&](const Finding& f) { findings.push_back(f); });
         std::vector<std::string> found;
-        for (const auto& f : CheckMusicFile(reader)) {
+        for (const auto& f : findings) {
             found.push_back(std::to_string(f.line) + ":" + std::to_string(f.column) + ":" +
                             f.message);
         }
@@ -185,6 +197,9 @@ TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
     EXPECT_EQ(little(22, 2), 2u);
     EXPECT_EQ(little(24, 4), 44100u);
     EXPECT_EQ(little(34, 2), 16u);
+    // Both sizes are filled in once the audio has been written.
+    EXPECT_EQ(little(4, 4), wav->size() - 8);
+    EXPECT_EQ(little(40, 4), wav->size() - 44);
     const std::size_t frames = little(40, 4) / 4;
     std::vector<float> left(frames);
     for (std::size_t i = 0; i < frames; ++i) {

@@ -1,6 +1,7 @@
 #include "performance_engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <functional>
@@ -298,6 +299,10 @@ TEST(FileFound, MatchesFilesLikeADirectorySearch) {
     folder.write(".hidden", "x");
     std::filesystem::create_directory(folder.path() / "folder.txt");
     const auto in = [&](const std::string& name) { return (folder.path() / name).string(); };
+    // A FIFO or a device is no file for the search, and never opened (it would block or not end).
+    ASSERT_EQ(mkfifo(in("pipe.fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", folder.path() / "zero.lnk");
+    std::filesystem::create_symlink("song.txt", folder.path() / "song.lnk");
     const std::pair<std::string, bool> cases[] = {
         {in("song.txt"), true},
         {in("song.TXT"), false},
@@ -312,8 +317,18 @@ TEST(FileFound, MatchesFilesLikeADirectorySearch) {
         {in("nope/song.txt"), false},
         {folder.path().string(), false},
         {in(std::string(5000, 'x')), false},
+        {in("pipe.fifo"), false},
+        {in("*.fifo"), false},
+        {in("zero.lnk"), false},
+        {"/dev/zero", false},
+        {in("song.lnk"), true},
     };
     for (const auto& [name, found] : cases) EXPECT_EQ(FileFound(name), found) << name;
+    // Even past the search, the reader refuses them at once instead of waiting for a writer.
+    MusicFileReader reader;
+    EXPECT_FALSE(reader.Open(in("pipe.fifo")));
+    EXPECT_FALSE(reader.Open("/dev/zero"));
+    EXPECT_TRUE(reader.Open(in("song.lnk")));
 }
 
 }  // namespace

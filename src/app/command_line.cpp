@@ -173,7 +173,13 @@ std::string UsageText() {
            "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"
            "  --help                 print this help and exit\n"
-           "  --                     what follows is the music file's name\n";
+           "  --                     what follows is the music file's name\n"
+           "\n"
+           "Exit status: 0 done; 1 failed (the music file is missing or not a regular file,\n"
+           "the output cannot be opened or written, a tune too long for a WAV file); 2 the\n"
+           "command line cannot be used (also an output that is the music file itself or not\n"
+           "a regular file); 130 stopped by Ctrl-C. --check: 0 nothing found, 1 something\n"
+           "found, 2 the music file is missing or not a regular file.\n";
 }
 
 }  // namespace app

@@ -1,12 +1,16 @@
 #include "console_modes.h"
 
-#include <fstream>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <csignal>
 #include <iostream>
 
 #include "module1.h"
 #include "music_check.h"
 #include "offline_performance.h"
 #include "output_backends.h"
+#include "output_file.h"
 #include "performance_engine.h"
 
 namespace app {
@@ -14,36 +18,87 @@ namespace {
 
 const char* const NoMidiMessage = "ご使用の環境では、MIDI音源を使用できません。";
 
+// Exit codes of the modes that write a file.
+constexpr int Written = 0;
+constexpr int Failed = 1;         // the music file is missing, or the output cannot be written
+constexpr int Refused = 2;        // the output named cannot be used; nothing was done
+constexpr int Interrupted = 130;  // Ctrl-C: the output stays as it was
+
 std::string MissingFile(const std::string& name) {
     return "「" + name + "」ﾌｧｲﾙはありません。";
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    out.close();
-    if (!out) std::cerr << "muruteka: cannot write " << path << "\n";
-    return static_cast<bool>(out);
+// A FIFO or a device is not a file the directory search finds, so it is reported like a
+// missing one, and never opened.
+bool InputFound(const std::string& name) {
+    if (performance::FileFound(name)) return true;
+    std::cerr << MissingFile(name) << "\n";
+    return false;
+}
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void OnInterruptWhileWriting(int) {
+    interrupted = true;
+}
+
+// Ctrl-C while a file is written ends the performance, so that the temporary file is removed
+// rather than left behind.
+class InterruptGuard {
+  public:
+    InterruptGuard()
+        : m_int(std::signal(SIGINT, OnInterruptWhileWriting)),
+          m_term(std::signal(SIGTERM, OnInterruptWhileWriting)) {
+        interrupted = false;
+    }
+    ~InterruptGuard() {
+        std::signal(SIGINT, m_int);
+        std::signal(SIGTERM, m_term);
+    }
+
+  private:
+    void (*m_int)(int);
+    void (*m_term)(int);
+};
+
+// Checks the output before any work: it must not be the music file itself (by device and
+// inode, whatever the names), nor something other than a regular file that renaming over would
+// destroy (a device, a FIFO, a folder).
+bool OutputUsable(const std::string& input, const std::string& output) {
+    struct stat out {};
+    if (stat(output.c_str(), &out) != 0) return true;  // a new file
+    struct stat in {};
+    if (stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        std::cerr << "「" << output << "」は演奏するﾌｧｲﾙ自身です。上書きしません。\n";
+        return false;
+    }
+    if (!S_ISREG(out.st_mode)) {
+        std::cerr << "「" << output << "」は通常のﾌｧｲﾙではないため、書き込めません。\n";
+        return false;
+    }
+    return true;
+}
+
+int CannotWrite(const std::string& output, int error) {
+    std::cerr << "「" << output << "」ﾌｧｲﾙに書き込めません。" << WriteFailureReason(error) << "\n";
+    return Failed;
 }
 
 int Check(const CommandLine& command) {
     performance::MusicFileReader reader;
-    if (!performance::FileFound(command.input) || !reader.Open(command.input)) {
+    if (!InputFound(command.input)) return 2;
+    if (!reader.Open(command.input)) {
         std::cerr << MissingFile(command.input) << "\n";
         return 2;
     }
-    const auto findings = performance::CheckMusicFile(reader);
-    for (const auto& f : findings) {
+    const auto count = performance::CheckMusicFile(reader, [&](const performance::Finding& f) {
         std::cout << command.input << ':' << f.line << ':' << f.column << ": " << f.message << "\n";
-    }
-    return findings.empty() ? 0 : 1;
+    });
+    return count == 0 ? 0 : 1;
 }
 
 int Play(const CommandLine& command) {
-    if (!performance::FileFound(command.input)) {
-        std::cerr << MissingFile(command.input) << "\n";
-        return 1;
-    }
+    if (!InputFound(command.input)) return 1;
     const midi::SynthSettings synth{command.soundfont, true};
     midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
@@ -60,27 +115,71 @@ int Play(const CommandLine& command) {
     return result;
 }
 
-int Export(const CommandLine& command) {
-    const auto messages =
-        performance::FileFound(command.input)
-            ? performance::RecordPerformance(command.input, command.tempo, command.channel)
-            : std::nullopt;
-    if (!messages) {
+int ExportMidi(const CommandLine& command, ReplacingFile& file) {
+    performance::MidiFileWriter writer(file, command.tempo);
+    const bool played = performance::RecordPerformance(
+        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+            writer.Add(m);
+            return !interrupted && file.error() == 0;
+        });
+    if (!played) {
         std::cerr << MissingFile(command.input) << "\n";
-        return 1;
+        return Failed;
     }
+    if (interrupted) return Interrupted;
+    if (!writer.Finish()) return CannotWrite(command.output, EFBIG);
+    return file.Commit() ? Written : CannotWrite(command.output, file.error());
+}
+
+int RenderWav(const CommandLine& command, ReplacingFile& file) {
+    // How long the performance runs is known only by playing it: a quick pass without sound
+    // first, so that a tune too long for a WAV file is refused before anything is written.
+    bool tooLong = false;
+    const bool found = performance::RecordPerformance(
+        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+            tooLong = m.nanos > performance::MaxWavNanos;
+            return !tooLong && !interrupted;
+        });
+    if (!found) {
+        std::cerr << MissingFile(command.input) << "\n";
+        return Failed;
+    }
+    if (interrupted) return Interrupted;
+    if (tooLong) {
+        std::cerr << "「" << command.input
+                  << "」の演奏は長すぎるため、WAVﾌｧｲﾙにできません（6時間45分まで）。\n";
+        return Failed;
+    }
+    if (!file.Open(command.output)) return CannotWrite(command.output, file.error());
+    performance::WavWriter writer(file, command.soundfont);
+    if (!writer.ready()) {
+        std::cerr << "muruteka: the built-in synthesizer cannot start: " << writer.problem()
+                  << "\n";
+        return Failed;
+    }
+    const bool played = performance::RecordPerformance(
+        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+            return writer.Add(m) && !interrupted && file.error() == 0;
+        });
+    if (!played) {
+        std::cerr << MissingFile(command.input) << "\n";
+        return Failed;
+    }
+    if (interrupted) return Interrupted;
+    if (!writer.Finish()) return CannotWrite(command.output, EFBIG);
+    return file.Commit() ? Written : CannotWrite(command.output, file.error());
+}
+
+int Export(const CommandLine& command) {
+    if (!InputFound(command.input)) return Failed;
+    if (!OutputUsable(command.input, command.output)) return Refused;
+    const InterruptGuard guard;
+    ReplacingFile file;
     if (command.mode == "export-midi") {
-        return WriteFile(command.output, performance::StandardMidiFile(*messages, command.tempo))
-                   ? 0
-                   : 1;
+        if (!file.Open(command.output)) return CannotWrite(command.output, file.error());
+        return ExportMidi(command, file);
     }
-    std::string problem;
-    const auto wav = performance::RenderWav(*messages, command.soundfont, &problem);
-    if (!wav) {
-        std::cerr << "muruteka: the built-in synthesizer cannot start: " << problem << "\n";
-        return 1;
-    }
-    return WriteFile(command.output, *wav) ? 0 : 1;
+    return RenderWav(command, file);
 }
 
 }  // namespace

@@ -53,7 +53,14 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
     m_picture->setFocus();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    // Qt takes the picture down after this object's members are gone, and the picture loses the
+    // focus on the way: its callbacks must not reach into the half-destroyed window then.
+    m_picture->onFocusLost = nullptr;
+    m_picture->onMouseMove = nullptr;
+    m_picture->onMousePress = nullptr;
+    m_picture->onMouseRelease = nullptr;
+}
 
 void Form1::Form_Load(const std::string& commandLine) {
     if (midi::midiOutGetNumDevs() == 0) {

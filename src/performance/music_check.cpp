@@ -16,25 +16,42 @@ bool IsOctave(char32_t c) {
     return c == U'L' || c == U'H' || c == U'W' || c == U'I';
 }
 
-std::string Utf8(std::u32string_view text) {
+void PutUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The file's own characters as they go into a message on the user's terminal: control
+// characters (an escape sequence could rewrite the terminal) are written as \xHH, and a long
+// run is cut short, so that one finding stays one readable line.
+std::string Quote(std::u32string_view text) {
+    constexpr std::size_t MaxQuoted = 32;
     std::string out;
-    for (const char32_t c : text) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+    for (std::size_t i = 0; i < text.size() && i < MaxQuoted; ++i) {
+        const char32_t c = text[i];
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+            const char* const hex = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            PutUtf8(out, c);
         }
     }
+    if (text.size() > MaxQuoted) out += "…";
     return out;
 }
 
@@ -87,7 +104,7 @@ class TokenChecker {
         m_findings.push_back({m_token.line, m_token.column, std::move(message)});
     }
     void ignored(std::size_t from, std::size_t to) {
-        add(from, "「" + Utf8(std::u32string_view(m_token.text).substr(from, to - from)) +
+        add(from, "「" + Quote(std::u32string_view(m_token.text).substr(from, to - from)) +
                       "」は無視されます。");
     }
 
@@ -105,7 +122,7 @@ class TokenChecker {
         }
         const char32_t first = text[begin];
         if (!IsPitch(first) && first != U'-') {
-            add(begin, "「" + Utf8(text.substr(begin, 1)) +
+            add(begin, "「" + Quote(text.substr(begin, 1)) +
                            "」は音名ではありません。ドとして演奏します。");
             return;
         }
@@ -150,7 +167,7 @@ class TokenChecker {
             const bool counts = start + 1 < m_token.size;
             if (!counts) {
                 if (complete && start < length) {
-                    add(start, "長さの数字がないため、最後の「" + Utf8(text.substr(start)) +
+                    add(start, "長さの数字がないため、最後の「" + Quote(text.substr(start)) +
                                    "」は和音に入りません。");
                 }
                 break;
@@ -181,12 +198,16 @@ std::vector<Finding> CheckToken(const Token& token) {
     return findings;
 }
 
-std::vector<Finding> CheckMusicFile(MusicFileReader& reader) {
-    std::vector<Finding> findings;
+std::uint64_t CheckMusicFile(MusicFileReader& reader,
+                             const std::function<void(const Finding&)>& found) {
+    std::uint64_t count = 0;
     while (!reader.AtEnd()) {
-        for (auto& finding : CheckToken(reader.Read())) findings.push_back(std::move(finding));
+        for (const auto& finding : CheckToken(reader.Read())) {
+            found(finding);
+            ++count;
+        }
     }
-    return findings;
+    return count;
 }
 
 }  // namespace performance

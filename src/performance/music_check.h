@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ struct Finding {
 };
 
 std::vector<Finding> CheckToken(const Token& token);
-// Reads the whole file as a performance would and checks each token, in file order.
-std::vector<Finding> CheckMusicFile(MusicFileReader& reader);
+// Reads the whole file as a performance would and checks each token, in file order, handing
+// each token's findings on as soon as it is read: nothing of the file is kept, so memory stays
+// the same whatever its size. Returns the number of findings.
+std::uint64_t CheckMusicFile(MusicFileReader& reader,
+                             const std::function<void(const Finding&)>& found);
 
 }  // namespace performance

@@ -1,5 +1,9 @@
 #include "music_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <optional>
 
@@ -64,14 +68,22 @@ MusicFileReader::MusicFileReader(std::istream& in) : m_in(&in) {}
 
 bool MusicFileReader::Open(const std::filesystem::path& path) {
     Close();
-    m_file.open(path, std::ios::binary);
-    if (!m_file.is_open()) return false;
-    m_in = &m_file;
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_fd = fd;
     return true;
 }
 
 void MusicFileReader::Close() {
-    if (m_file.is_open()) m_file.close();
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
     m_in = nullptr;
     m_chars.clear();
     m_next = 0;
@@ -80,14 +92,30 @@ void MusicFileReader::Close() {
     m_column = 1;
 }
 
+// Fills m_bytes as far as the source allows; false when the source has ended (or failed).
+bool MusicFileReader::ReadBytes(std::size_t& got) {
+    got = 0;
+    if (m_fd < 0) {
+        m_in->read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+        got = static_cast<std::size_t>(m_in->gcount());
+        return got == m_bytes.size() && *m_in;
+    }
+    while (got < m_bytes.size()) {
+        const ssize_t n = ::read(m_fd, m_bytes.data() + got, m_bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool MusicFileReader::Fill() {
     while (m_next >= m_chars.size()) {
-        if (m_in == nullptr || m_streamDone) return false;
+        if ((m_fd < 0 && m_in == nullptr) || m_streamDone) return false;
         m_chars.clear();
         m_next = 0;
-        m_in->read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
-        const auto got = static_cast<std::size_t>(m_in->gcount());
-        m_streamDone = got < m_bytes.size() || !*m_in;
+        std::size_t got = 0;
+        m_streamDone = !ReadBytes(got);
         m_decoder.Decode(m_bytes.data(), got, m_streamDone, m_chars);
     }
     return true;

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <istream>
 #include <memory>
 #include <string>
@@ -51,9 +50,13 @@ struct Token {
 class MusicFileReader {
   public:
     MusicFileReader() = default;
+    ~MusicFileReader() { Close(); }
+    MusicFileReader(const MusicFileReader&) = delete;
+    MusicFileReader& operator=(const MusicFileReader&) = delete;
     // Reads from a stream that the reader does not own (tests, in-memory files).
     explicit MusicFileReader(std::istream& in);
-    // Opens a file; false when it cannot be opened.
+    // Opens a file; false when it cannot be opened or is not a regular file. A FIFO or a device
+    // is refused without waiting for a writer or reading endless bytes.
     bool Open(const std::filesystem::path& path);
     void Close();
 
@@ -67,7 +70,9 @@ class MusicFileReader {
     bool PeekChar(char32_t& c);
     void Advance();
 
-    std::ifstream m_file;
+    bool ReadBytes(std::size_t& got);
+
+    int m_fd = -1;  // the opened file, or -1 when reading from m_in
     std::istream* m_in = nullptr;
     Cp932Decoder m_decoder;
     std::vector<char> m_bytes = std::vector<char>(64 * 1024);

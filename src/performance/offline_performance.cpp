@@ -18,10 +18,12 @@
 namespace performance {
 namespace {
 
-// A host with no window: the engine's notes become messages, its waits move a clock forward.
+// A host with no window: the engine's notes become messages handed to a sink, its waits move a
+// clock forward.
 class RecordingHost : public PerformanceHost {
   public:
-    explicit RecordingHost(int channel) : m_channel(channel) {}
+    RecordingHost(int channel, const MessageSink& sink) : m_channel(channel), m_sink(sink) {}
+    void setEngine(PerformanceEngine* engine) { m_engine = engine; }
     void NoteOn(std::int16_t note) override { record(note, true); }
     void NoteOff(std::int16_t note) override { record(note, false); }
     void BarFunc(std::int16_t) override {}
@@ -34,17 +36,23 @@ class RecordingHost : public PerformanceHost {
     void EnableInputs(bool) override {}
     void ReportMissingFile(std::string_view) override {}
 
-    std::vector<TimedMessage> messages;
-
   private:
     void record(std::int16_t note, bool on) {
+        if (m_stopped) return;
         if (const auto message = Module1::PackNoteMessage(note, m_channel, on)) {
-            messages.push_back(
-                {std::chrono::duration_cast<std::chrono::nanoseconds>(m_now - m_start).count(),
-                 *message});
+            const auto nanos =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(m_now - m_start).count();
+            if (!m_sink({nanos, *message})) {
+                // The engine looks at Playing after each token; nothing more is recorded.
+                m_stopped = true;
+                if (m_engine != nullptr) m_engine->Playing = 0;
+            }
         }
     }
     int m_channel;
+    const MessageSink& m_sink;
+    PerformanceEngine* m_engine = nullptr;
+    bool m_stopped = false;
     const Clock::time_point m_start = Clock::time_point{} + std::chrono::hours(1);
     Clock::time_point m_now = m_start;
 };
@@ -118,103 +126,219 @@ class ConsoleHost : public PerformanceHost {
 
 }  // namespace
 
-std::optional<std::vector<TimedMessage>> RecordPerformance(const std::string& path, int tempo,
-                                                           int channel) {
+bool RecordPerformance(const std::string& path, int tempo, int channel, const MessageSink& sink) {
     const keyboard::NoteTables tables = keyboard::NoteTablesForLayout(keyboard::LayoutF6);
-    RecordingHost host(channel);
+    RecordingHost host(channel, sink);
     PerformanceEngine engine(host, tables);
+    host.setEngine(&engine);
     engine.Combo1_Click(tempo);
     engine.Playing = 1;
     engine.PlayPath = path;
-    if (!engine.PlayMusicFile()) return std::nullopt;
-    return std::move(host.messages);
+    return engine.PlayMusicFile();
+}
+
+std::optional<std::vector<TimedMessage>> RecordPerformance(const std::string& path, int tempo,
+                                                           int channel) {
+    std::vector<TimedMessage> messages;
+    const bool played = RecordPerformance(path, tempo, channel, [&](const TimedMessage& m) {
+        messages.push_back(m);
+        return true;
+    });
+    if (!played) return std::nullopt;
+    return messages;
+}
+
+namespace {
+
+constexpr std::size_t TrackLengthAt = 18;  // MThd (14 bytes), then "MTrk"
+constexpr std::size_t FlushAt = 64 * 1024;
+
+}  // namespace
+
+namespace {
+
+// Below tempo 4 a beat of 60,000,000 µs does not fit the tempo event's three bytes: the file then
+// counts a beat of half or a quarter the length with as many times the ticks, so that every note
+// still falls at its time.
+int BeatParts(int tempo) {
+    int parts = 1;
+    while (std::lround(60'000'000.0 / (tempo * parts)) > 0xFFFFFF) ++parts;
+    return parts;
+}
+
+}  // namespace
+
+MidiFileWriter::MidiFileWriter(ByteSink& out, int tempo)
+    : m_out(out),
+      m_ticksPerNano(tempo * BeatParts(tempo) / 60.0 * MidiTicksPerQuarter / 1e9) {
+    std::string head = "MThd";
+    PutBigEndian(head, 6, 4);
+    PutBigEndian(head, 0, 2);  // format 0
+    PutBigEndian(head, 1, 2);  // one track
+    PutBigEndian(head, MidiTicksPerQuarter, 2);
+    head += "MTrk";
+    PutBigEndian(head, 0, 4);  // the track's length, filled in at the end
+    m_out.Write(head);
+    // The tempo in microseconds per quarter note.
+    std::string event;
+    PutVariableLength(event, 0);
+    event += "\xFF\x51\x03";
+    PutBigEndian(
+        event,
+        static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * BeatParts(tempo)))), 3);
+    put(event);
+}
+
+void MidiFileWriter::put(std::string_view bytes) {
+    m_buffer += bytes;
+    m_trackBytes += bytes.size();
+    if (m_buffer.size() >= FlushAt) {
+        m_out.Write(m_buffer);
+        m_buffer.clear();
+    }
+}
+
+void MidiFileWriter::Add(const TimedMessage& m) {
+    const auto tick = static_cast<std::int64_t>(std::llround(m.nanos * m_ticksPerNano));
+    std::string event;
+    PutVariableLength(event, static_cast<std::uint32_t>(tick - m_previousTick));
+    m_previousTick = tick;
+    PutLittleEndian(event, m.message, 3);
+    put(event);
+}
+
+bool MidiFileWriter::Finish() {
+    std::string end;
+    PutVariableLength(end, 0);
+    end += std::string("\xFF\x2F\x00", 3);
+    put(end);
+    m_out.Write(m_buffer);
+    m_buffer.clear();
+    if (m_trackBytes > 0xFFFFFFFFu) return false;
+    std::string length;
+    PutBigEndian(length, static_cast<std::uint32_t>(m_trackBytes), 4);
+    m_out.Patch(TrackLengthAt, length);
+    return true;
 }
 
 std::string StandardMidiFile(const std::vector<TimedMessage>& messages, int tempo) {
-    std::string track;
-    // The tempo in microseconds per quarter note, in three bytes. Below tempo 4 a beat does not
-    // fit them: the file then counts a beat of half or a quarter the length with as many times
-    // the ticks, so that every note still falls at its time.
-    int beatParts = 1;
-    while (std::lround(60'000'000.0 / (tempo * beatParts)) > 0xFFFFFF) ++beatParts;
-    PutVariableLength(track, 0);
-    track += "\xFF\x51\x03";
-    PutBigEndian(track, static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * beatParts))),
-                 3);
-    const double ticksPerNano = tempo * beatParts / 60.0 * MidiTicksPerQuarter / 1e9;
-    std::int64_t previous = 0;
-    for (const auto& m : messages) {
-        const auto tick = static_cast<std::int64_t>(std::llround(m.nanos * ticksPerNano));
-        PutVariableLength(track, static_cast<std::uint32_t>(tick - previous));
-        previous = tick;
-        PutLittleEndian(track, m.message, 3);
-    }
-    PutVariableLength(track, 0);
-    track += std::string("\xFF\x2F\x00", 3);
+    StringSink sink;
+    MidiFileWriter writer(sink, tempo);
+    for (const auto& m : messages) writer.Add(m);
+    writer.Finish();
+    return std::move(sink.bytes);
+}
 
-    std::string file = "MThd";
-    PutBigEndian(file, 6, 4);
-    PutBigEndian(file, 0, 2);  // format 0
-    PutBigEndian(file, 1, 2);  // one track
-    PutBigEndian(file, MidiTicksPerQuarter, 2);
-    file += "MTrk";
-    PutBigEndian(file, static_cast<std::uint32_t>(track.size()), 4);
-    return file + track;
+namespace {
+
+constexpr int SampleRate = static_cast<int>(midi::kSampleRate);
+constexpr std::uint64_t WavHeaderBytes = 44;
+// The RIFF size (the file less 8 bytes) is 32-bit; four bytes a frame.
+constexpr std::uint64_t MaxWavFrames = (0xFFFFFFFFull - (WavHeaderBytes - 8)) / 4;
+constexpr std::uint64_t MaxTailFrames = 5 * SampleRate;
+constexpr int BlockFrames = 4096;
+
+}  // namespace
+
+const std::int64_t MaxWavNanos =
+    static_cast<std::int64_t>((MaxWavFrames - MaxTailFrames - 1) * 1'000'000'000ull / SampleRate);
+
+WavWriter::WavWriter(ByteSink& out, const std::string& soundfont)
+    : m_out(out),
+      m_synth(std::make_unique<midi::SynthEngine>(midi::SynthSettings{soundfont, false})) {
+    if (!ready()) return;
+    std::string head = "RIFF";
+    PutLittleEndian(head, 0, 4);  // sizes filled in at the end
+    head += "WAVEfmt ";
+    PutLittleEndian(head, 16, 4);
+    PutLittleEndian(head, 1, 2);  // PCM
+    PutLittleEndian(head, 2, 2);  // stereo
+    PutLittleEndian(head, SampleRate, 4);
+    PutLittleEndian(head, SampleRate * 4, 4);
+    PutLittleEndian(head, 4, 2);
+    PutLittleEndian(head, 16, 2);
+    head += "data";
+    PutLittleEndian(head, 0, 4);
+    m_out.Write(head);
+}
+
+WavWriter::~WavWriter() = default;
+
+bool WavWriter::ready() const {
+    return m_synth->ready();
+}
+
+const std::string& WavWriter::problem() const {
+    return m_synth->problem();
+}
+
+bool WavWriter::renderTo(std::uint64_t frames, float* peak) {
+    if (frames > MaxWavFrames) {
+        m_tooLong = true;
+        return false;
+    }
+    float left[BlockFrames], right[BlockFrames];
+    std::string samples;
+    while (m_frames < frames) {
+        const int n = static_cast<int>(std::min<std::uint64_t>(BlockFrames, frames - m_frames));
+        m_synth->renderFloat(left, right, n);
+        samples.clear();
+        for (int i = 0; i < n; ++i) {
+            for (const float v : {left[i], right[i]}) {
+                if (peak != nullptr) *peak = std::max(*peak, std::abs(v));
+                const auto s =
+                    static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
+                PutLittleEndian(samples, static_cast<std::uint16_t>(s), 2);
+            }
+        }
+        m_out.Write(samples);
+        m_frames += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+bool WavWriter::Add(const TimedMessage& m) {
+    if (m_tooLong) return false;
+    if (!renderTo(static_cast<std::uint64_t>(std::llround(m.nanos * 1e-9 * SampleRate)))) {
+        return false;
+    }
+    m_synth->handleShortMessage(m.message);
+    return true;
+}
+
+bool WavWriter::Finish() {
+    if (m_tooLong) return false;
+    // The release tail: until a tenth of a second stays silent, at most five seconds.
+    const std::uint64_t block = SampleRate / 10;
+    for (const std::uint64_t end = m_frames + MaxTailFrames; m_frames < end;) {
+        float peak = 0;
+        if (!renderTo(m_frames + block, &peak)) return false;
+        if (peak < 1e-4f) break;
+    }
+    const std::uint64_t dataBytes = m_frames * 4;
+    std::string size;
+    PutLittleEndian(size, static_cast<std::uint32_t>(WavHeaderBytes - 8 + dataBytes), 4);
+    m_out.Patch(4, size);
+    size.clear();
+    PutLittleEndian(size, static_cast<std::uint32_t>(dataBytes), 4);
+    m_out.Patch(WavHeaderBytes - 4, size);
+    return true;
 }
 
 std::optional<std::string> RenderWav(const std::vector<TimedMessage>& messages,
                                      const std::string& soundfont, std::string* problem) {
-    midi::SynthEngine synth({soundfont, false});
-    if (!synth.ready()) {
-        if (problem != nullptr) *problem = synth.problem();
+    StringSink sink;
+    WavWriter writer(sink, soundfont);
+    if (!writer.ready()) {
+        if (problem != nullptr) *problem = writer.problem();
         return std::nullopt;
     }
-    constexpr int rate = static_cast<int>(midi::kSampleRate);
-    std::vector<float> left, right;
-    auto renderTo = [&](std::size_t frames) {
-        if (frames <= left.size()) return;
-        const std::size_t from = left.size();
-        left.resize(frames);
-        right.resize(frames);
-        synth.renderFloat(left.data() + from, right.data() + from, static_cast<int>(frames - from));
-    };
-    for (const auto& m : messages) {
-        renderTo(static_cast<std::size_t>(std::llround(m.nanos * 1e-9 * rate)));
-        synth.handleShortMessage(m.message);
+    for (const auto& m : messages) writer.Add(m);
+    if (!writer.Finish()) {
+        if (problem != nullptr) *problem = "too long for a WAV file";
+        return std::nullopt;
     }
-    // The release tail: until a tenth of a second stays silent, at most five seconds.
-    const std::size_t block = rate / 10;
-    for (std::size_t end = left.size() + 5 * rate; left.size() < end;) {
-        const std::size_t from = left.size();
-        renderTo(from + block);
-        float peak = 0;
-        for (std::size_t i = from; i < left.size(); ++i) {
-            peak = std::max({peak, std::abs(left[i]), std::abs(right[i])});
-        }
-        if (peak < 1e-4f) break;
-    }
-    std::string samples;
-    samples.reserve(left.size() * 4);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        for (const float v : {left[i], right[i]}) {
-            const auto s =
-                static_cast<std::int16_t>(std::lround(std::clamp(v, -1.0f, 1.0f) * 32767));
-            PutLittleEndian(samples, static_cast<std::uint16_t>(s), 2);
-        }
-    }
-    std::string wav = "RIFF";
-    PutLittleEndian(wav, static_cast<std::uint32_t>(36 + samples.size()), 4);
-    wav += "WAVEfmt ";
-    PutLittleEndian(wav, 16, 4);
-    PutLittleEndian(wav, 1, 2);  // PCM
-    PutLittleEndian(wav, 2, 2);  // stereo
-    PutLittleEndian(wav, rate, 4);
-    PutLittleEndian(wav, rate * 4, 4);
-    PutLittleEndian(wav, 4, 2);
-    PutLittleEndian(wav, 16, 2);
-    wav += "data";
-    PutLittleEndian(wav, static_cast<std::uint32_t>(samples.size()), 4);
-    return wav + samples;
+    return std::move(sink.bytes);
 }
 
 int PlayOnConsole(const std::string& path, int tempo, int channel) {

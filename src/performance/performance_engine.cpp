@@ -26,9 +26,11 @@ bool FileFound(const std::string& name) {
     const fs::path path(name);
     std::string pattern = path.filename().string();
     if (pattern.empty()) return false;
+    // Only regular files count: a FIFO or a device is no music file, and opening one could
+    // wait for ever or read without end.
     if (pattern.find_first_of("*?") == std::string::npos) {
         const auto status = fs::status(path, error);
-        return !error && fs::exists(status) && !fs::is_directory(status);
+        return !error && fs::is_regular_file(status);
     }
     if (pattern == "*.*") pattern = "*";  // every file, as in a directory search
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -36,7 +38,7 @@ bool FileFound(const std::string& name) {
     if (error) return false;
     for (const auto& entry : entries) {
         if (fnmatch(pattern.c_str(), entry.path().filename().c_str(), 0) != 0) continue;
-        if (!entry.is_directory(error)) return true;
+        if (entry.is_regular_file(error)) return true;
     }
     return false;
 }

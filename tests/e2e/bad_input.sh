@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# Bad input to the console modes, one row each: the exit code, the message, and afterwards the
+# folder exactly as before (the music file unchanged, an old output untouched, no partial or
+# temporary file) except for the one file a row may write; no hang (each run is bounded), no raw
+# control character printed, and for the big inputs a bound on the peak resident memory.
+. "$(dirname "$0")/common.sh"
+skip_without iconv timeout mkfifo
+MURUTEKA="$(realpath "$MURUTEKA")"
+cd "$WORK"
+
+tune() { printf "$2" | iconv -f UTF-8 -t CP932 >"$1"; }
+repeat() { # repeat FILE COUNT TOKEN: COUNT times TOKEN, on one line
+    local token
+    token=$(printf '%s' "$3" | iconv -f UTF-8 -t CP932)
+    (yes "$token" || true) | head -n "$2" | tr -d '\n' >"$1"
+}
+tune song.txt 'ド2,レ#4,ド:ミ:ソ4\r\n'
+ln -s song.txt link.txt
+ln song.txt hard.txt
+mkfifo pipe
+printf 'OLD' >old.mid
+printf 'OLD' >old.wav
+repeat many.txt 40000 'ド1,'        # a MIDI file of about 320 KB
+repeat line.txt 2500000 'ド1,'      # 10 MB on one line: 2.5 million notes
+repeat three-minutes.txt 150 'ド0,' # 150 notes of 1.19 s
+repeat half-hour.txt 1500 'ド0,'
+repeat seven-hours.txt 21200 'ド0,' # past what a WAV file can hold
+{ printf 'x,' && head -c 20000000 /dev/urandom; } >random.txt
+printf '\x83\x68\x1b]0;owned\x07\x00\x1b[2J2\r\n' >escape.txt
+
+# The resident memory can be measured only without AddressSanitizer, whose shadow memory and
+# quarantine come on top.
+asan=""
+ldd "$MURUTEKA" | grep -q libasan && asan=yes
+measure=""
+[ -x /usr/bin/time ] && [ -z "$asan" ] && measure=yes
+
+# A disk of 256 KB of its own, when this machine lets an unprivileged mount namespace have one.
+small_disk=""
+if unshare --user --map-root-user --mount true 2>/dev/null; then small_disk=yes; fi
+
+snapshot() {
+    find . -path ./runtime -prune -o -path ./run -prune -o -print0 | sort -z |
+        xargs -0 stat -c '%n %F %s %i %Y' | grep -v -e '^\. ' -e '^\./disk ' || true
+    find . -path ./runtime -prune -o -path ./run -prune -o -type f -print0 | sort -z |
+        xargs -0 md5sum || true
+}
+
+# Runs the program inside a mount namespace with a full 256 KB disk at ./disk holding old.mid,
+# then states (on standard error) whether old.mid is still there, unchanged and alone.
+on_small_disk() {
+    unshare --user --map-root-user --mount bash -c '
+        mount -t tmpfs -o size=256k tmpfs disk || exit 77
+        printf OLD >disk/old.mid
+        "$@"
+        code=$?
+        [ "$(ls -A disk)" = old.mid ] && [ "$(cat disk/old.mid)" = OLD ] ||
+            echo "disk after the run: $(ls -A disk)" >&2
+        exit $code' bash "$@"
+}
+mkdir disk
+
+# Exit code | what the message must hold | the file the row may write (- for none) |
+# peak memory bound in KB (- for none) | wrapper (-, fsize KB, small-disk, or interrupt: SIGTERM
+# once the temporary file is there) | arguments
+rows=(
+    "2|「song.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt song.txt"
+    "2|「./link.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--render-wav song.txt ./link.txt"
+    "2|「hard.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt hard.txt"
+    "2|「/dev/null」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--export-midi song.txt /dev/null"
+    "2|「pipe」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--render-wav song.txt pipe"
+    "1|「old.mid」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 64|--export-midi many.txt old.mid"
+    "1|「old.wav」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 16|--render-wav song.txt old.wav"
+    "1|「disk/old.mid」ﾌｧｲﾙに書き込めません。ディスクの空きが足りません。|-|-|small-disk|--export-midi many.txt disk/old.mid"
+    "130||-|-|interrupt|--render-wav half-hour.txt old.wav"
+    "1|「new/out.mid」ﾌｧｲﾙに書き込めません。フォルダがありません。|-|-|-|--export-midi song.txt new/out.mid"
+    "2|「pipe」ﾌｧｲﾙはありません。|-|-|-|--check pipe"
+    "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
+    "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--export-midi pipe out.mid"
+    "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--render-wav pipe out.wav"
+    "2|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--check /dev/zero"
+    "2|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--check /dev/urandom"
+    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--play /dev/zero --midi-out trace:run/trace.log"
+    "1|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--export-midi /dev/urandom out.mid"
+    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--render-wav /dev/zero out.wav"
+    "1|escape.txt:1:2: 「\\x1b]0;owned\\x07\\x00\\x1b[2J」は無視されます。|-|-|-|--check escape.txt"
+    "1|random.txt:1:1: 「x」は音名ではありません。|-|50000|-|--check random.txt"
+    "0||line.mid|50000|-|--export-midi line.txt line.mid"
+    "0||three.wav|50000|-|--render-wav three-minutes.txt three.wav"
+    "1|「seven-hours.txt」の演奏は長すぎるため、WAVﾌｧｲﾙにできません（6時間45分まで）。|-|-|-|--render-wav seven-hours.txt long.wav"
+)
+
+failures=0
+for row in "${rows[@]}"; do
+    IFS='|' read -r code message writes memory wrapper arguments <<<"$row"
+    read -r -a args <<<"$arguments"
+    if [ "$wrapper" = small-disk ] && [ -z "$small_disk" ]; then
+        echo "skip (no mount namespace here): $arguments"
+        continue
+    fi
+    rm -rf run && mkdir run
+    before=$(snapshot)
+    command=(timeout 30 "$MURUTEKA" "${args[@]}")
+    [ "$memory" != - ] && [ -n "$measure" ] && command=(/usr/bin/time -f %M -o run/peak "${command[@]}")
+    status=0
+    (
+        # A build that reads a device without end must not take the machine's memory with it.
+        [ -z "$asan" ] && ulimit -v 4000000
+        case "$wrapper" in
+        fsize*) trap '' XFSZ && ulimit -f "${wrapper#fsize }" ;;
+        small-disk) command=(on_small_disk "${command[@]}") ;;
+        interrupt)
+            "${command[@]}" &
+            wait_for 300 compgen -G '.old.wav.*' >/dev/null
+            kill -TERM $!
+            wait $!
+            exit
+            ;;
+        esac
+        "${command[@]}"
+    ) >run/out 2>run/err || status=$?
+    problems=()
+    [ "$status" = 124 ] && problems+=("did not end within 30 s")
+    [ "$status" = "$code" ] || problems+=("exit code $status, not $code")
+    [ -z "$message" ] || grep -qF -- "$message" run/out run/err ||
+        problems+=("no message \"$message\"")
+    LC_ALL=C grep -q '[[:cntrl:]]' run/out run/err && problems+=("a raw control character printed")
+    if [ "$writes" != - ]; then
+        [ -s "$writes" ] || problems+=("$writes was not written")
+        rm -f "$writes"
+    fi
+    [ "$(snapshot)" = "$before" ] ||
+        problems+=("the folder changed: $(diff <(echo "$before") <(snapshot) | head -n 5 || true)")
+    if [ "$memory" != - ] && [ -n "$measure" ]; then
+        peak=$(tail -n 1 run/peak)
+        [ "$peak" -le "$memory" ] || problems+=("peak memory $peak KB, more than $memory KB")
+    fi
+    if [ ${#problems[@]} -gt 0 ]; then
+        failures=$((failures + 1))
+        echo "FAIL: $arguments" >&2
+        printf '  %s\n' "${problems[@]}" >&2
+        head -c 600 run/err | sed 's/^/  stderr: /' >&2
+    else
+        echo "ok: $arguments${peak:+ (peak ${peak} KB)}"
+    fi
+    peak=""
+done
+[ "$failures" = 0 ] || fail "$failures of ${#rows[@]} rows"
+echo "bad input: ok"
