@@ -49,8 +49,10 @@ xdotool keyup w
 INNER
 in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
     fail "the X11 session failed; stderr: $(cat "$WORK/err" 2>/dev/null)"
-# Nothing was held long enough to be shortened, no chord was too big.
-! grep -q '」：' "$WORK/err" || fail "unexpected report: $(cat "$WORK/err")"
+# No chord was too big. (A key may be reported held too long when a busy machine delays
+# xdotool's release; the recording stays right either way.)
+! grep '」：' "$WORK/err" | grep -v '長く伸ばした音' | grep -q . ||
+    fail "unexpected report: $(cat "$WORK/err")"
 
 # The music file: CP932 text, every line ended by CR LF.
 iconv -f CP932 -t UTF-8 "$WORK/take.txt" > "$WORK/take.utf8" || fail "take.txt is not CP932"
