@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
@@ -12,6 +14,7 @@
 #include "main_window.h"
 #include "misc_file.h"
 #include "output_backends.h"
+#include "output_file.h"
 #include "qt_translation.h"
 #include "recording_session.h"
 #include "take_recorder.h"
@@ -23,6 +26,25 @@ std::vector<std::string> argumentsOf(int argc, char** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
     return args;
+}
+
+// The page is drawn under a temporary name beside the PDF and renamed over it only when
+// complete, like every file the program writes: a failure leaves any old file as it was.
+int PrintLayoutFile(keyboard::Form1& form, const std::string& path) {
+    struct stat old {};
+    if (stat(path.c_str(), &old) == 0 && !S_ISREG(old.st_mode)) {
+        std::cerr << "「" << path << "」は通常のﾌｧｲﾙではないため、書き込めません。\n";
+        return 2;
+    }
+    app::ReplacingFile file;
+    if (file.Open(path) && form.PrintLayoutToPdf(QString::fromStdString(file.temporaryPath())) &&
+        file.Commit()) {
+        return 0;
+    }
+    std::cerr << "「" << path << "」ﾌｧｲﾙに書き込めません。"
+              << (file.error() != 0 ? app::WriteFailureReason(file.error()) : std::string())
+              << "\n";
+    return 1;
 }
 
 }  // namespace
@@ -76,9 +98,7 @@ int main(int argc, char** argv) {
         const std::int16_t degrees[] = {keyboard::LayoutF4, keyboard::LayoutF5, keyboard::LayoutF6,
                                         keyboard::LayoutF7};
         form.SetLayoutDegree(degrees[command.layout[1] - '4']);
-        if (form.PrintLayoutToPdf(QString::fromStdString(command.printLayout))) return 0;
-        std::cerr << "muruteka: cannot write " << command.printLayout << "\n";
-        return 1;
+        return PrintLayoutFile(form, command.printLayout);
     }
 
     // One copy at a time: a second one ends silently. The system releases the lock of a copy

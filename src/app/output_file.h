@@ -29,6 +29,9 @@ class ReplacingFile : public performance::ByteSink {
     void Discard();
     // The errno of the first failure; 0 when none.
     int error() const { return m_error; }
+    // The temporary file's name, for a writer that opens files by name (the PDF printer). What
+    // it writes there is put in place by Commit() like what Write() wrote.
+    const std::string& temporaryPath() const { return m_temporary; }
 
   private:
     bool flush();

@@ -12,4 +12,21 @@ grep -q "F4, F5, F6 or F7" "$WORK/err" || fail "no clear error for --layout F8"
 if command -v pdftotext >/dev/null; then
     pdftotext "$WORK/page.pdf" - | grep -q 'ﾌｧ#' || fail "labels missing from the page"
 fi
+# An old page is replaced whole and no temporary file stays; what cannot take a PDF is refused
+# with the reason, and the old page is kept.
+printf 'OLD' > "$WORK/old.pdf"
+"$MURUTEKA" --print-layout "$WORK/old.pdf" 2>/dev/null || fail "an old page was not replaced"
+head -c 5 "$WORK/old.pdf" | grep -q '%PDF-' || fail "the old page was not replaced by a PDF"
+rows=(
+    "2|「/dev/null」は通常のﾌｧｲﾙではないため、書き込めません。|/dev/null"
+    "1|「$WORK/none/page.pdf」ﾌｧｲﾙに書き込めません。フォルダがありません。|$WORK/none/page.pdf"
+)
+for row in "${rows[@]}"; do
+    IFS='|' read -r code message output <<<"$row"
+    status=0
+    "$MURUTEKA" --print-layout "$output" 2>"$WORK/err" || status=$?
+    [ "$status" = "$code" ] && [ "$(cat "$WORK/err")" = "$message" ] ||
+        fail "--print-layout $output: exit $status, said: $(cat "$WORK/err")"
+done
+[ -z "$(find "$WORK" -maxdepth 1 -name '.*.pdf.*')" ] || fail "a temporary file was left"
 echo "print layout: ok"
