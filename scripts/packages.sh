@@ -1,8 +1,10 @@
 # The Debian packages the program and its tests need. Sourced by the other scripts.
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
-  librtmidi-dev timgm6mb-soundfont fonts-ipafont-gothic"
+  librtmidi-dev libpulse-dev libpipewire-0.3-dev libasound2-dev timgm6mb-soundfont
+  fonts-ipafont-gothic"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
-  poppler-utils clang libclang-rt-14-dev"
+  poppler-utils clang libclang-rt-14-dev pulseaudio pulseaudio-utils pipewire pipewire-pulse
+  wireplumber dbus-daemon"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {

@@ -44,7 +44,7 @@ int Play(const CommandLine& command) {
         std::cerr << MissingFile(command.input) << "\n";
         return 1;
     }
-    const midi::SynthSettings synth{command.soundfont, true};
+    const midi::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
     midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
         std::cerr << NoMidiMessage << "\n";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "audio_log.h"
 #include "command_line.h"
 #include "console_modes.h"
 #include "help_menu.h"
@@ -39,8 +40,9 @@ int main(int argc, char** argv) {
                   << "\n";
         return 0;
     }
+    midi::setAudioVerbose(early.verbose);
     if (!early.mode.empty()) return app::RunConsoleMode(early);
-    const midi::SynthSettings synth{early.soundfont, true};
+    const midi::SynthSettings synth{early.soundfont, true, early.audioBufferMs};
     if (early.listOutputs) {
         for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
         return 0;

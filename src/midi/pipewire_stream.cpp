@@ -1,0 +1,203 @@
+// The synthesizer's stream to PipeWire through its own protocol: PipeWire calls us once per graph
+// cycle, and the cycle is as short as the node latency we ask for (PipeWire's PulseAudio service
+// would not go below 256 frames). While nothing sounds the stream is inactive, so the graph does
+// not call us and the process sleeps.
+#include <pipewire/pipewire.h>
+#include <spa/param/audio/format-utils.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+
+#include "audio_log.h"
+#include "audio_stream.h"
+
+namespace midi {
+namespace {
+
+constexpr int kChannels = 2;
+constexpr std::uint32_t kRate = 48000;  // PipeWire's usual graph rate; others are converted
+constexpr int kStride = kChannels * sizeof(float);
+
+class PipeWireStream final : public AudioStream {
+  public:
+    ~PipeWireStream() override;
+    bool connect(const AudioRequest& request);
+
+    double sampleRate() const override { return kRate; }
+    bool start(RenderFunction render) override;
+    void wake() override;
+    std::string description() const override { return m_description; }
+
+  private:
+    static void onStateChanged(void* self, pw_stream_state old, pw_stream_state state,
+                               const char* error);
+    static void onProcess(void* self);
+    static int rest(spa_loop* loop, bool async, std::uint32_t seq, const void* data,
+                    std::size_t size, void* self);
+    void process();
+
+    pw_thread_loop* m_loop = nullptr;
+    pw_stream* m_stream = nullptr;
+    spa_hook m_listener{};
+    pw_stream_events m_events{};
+    RenderFunction m_render;
+    std::string m_description;
+    std::int64_t m_restFrames = 0;
+    // Owned by the real-time thread that calls process().
+    std::int64_t m_quietFrames = 0;
+    // Owned by the loop's thread (its lock held).
+    bool m_active = false;
+    // Shared with the program's thread without the lock; see wake().
+    std::atomic<bool> m_resting{true};
+    std::atomic<bool> m_woken{false};
+    std::atomic<bool> m_restAsked{false};
+};
+
+PipeWireStream::~PipeWireStream() {
+    if (m_loop == nullptr) return;
+    pw_thread_loop_stop(m_loop);
+    if (m_stream != nullptr) pw_stream_destroy(m_stream);
+    pw_thread_loop_destroy(m_loop);
+}
+
+void PipeWireStream::onStateChanged(void* self, pw_stream_state, pw_stream_state state,
+                                    const char* error) {
+    auto* stream = static_cast<PipeWireStream*>(self);
+    if (state == PW_STREAM_STATE_ERROR)
+        audioLog(std::string("PipeWire stream error: ") + (error ? error : "?"));
+    pw_thread_loop_signal(stream->m_loop, false);
+}
+
+bool PipeWireStream::connect(const AudioRequest& request) {
+    pw_init(nullptr, nullptr);
+    m_loop = pw_thread_loop_new("muruteka-audio", nullptr);
+    if (m_loop == nullptr) return false;
+    const int latencyFrames = std::max(32, request.bufferMs * static_cast<int>(kRate) / 1000 / 2);
+    const std::string latency = std::to_string(latencyFrames) + "/" + std::to_string(kRate);
+    pw_properties* properties = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
+        PW_KEY_APP_NAME, "ムルテカ", PW_KEY_APP_ID, "muruteka", PW_KEY_NODE_NAME, "muruteka",
+        PW_KEY_NODE_LATENCY, latency.c_str(), nullptr);
+    m_events.version = PW_VERSION_STREAM_EVENTS;
+    m_events.state_changed = onStateChanged;
+    m_events.process = onProcess;
+    m_stream = pw_stream_new_simple(pw_thread_loop_get_loop(m_loop), "ムルテカ", properties,
+                                    &m_events, this);
+    if (m_stream == nullptr) return false;
+
+    std::uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32;
+    info.rate = kRate;
+    info.channels = kChannels;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+
+    if (pw_thread_loop_start(m_loop) < 0) return false;
+    pw_thread_loop_lock(m_loop);
+    // Inactive from the start: the stream rests until the first note.
+    const auto flags =
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS |
+                                     PW_STREAM_FLAG_RT_PROCESS | PW_STREAM_FLAG_INACTIVE);
+    bool ready = false;
+    if (pw_stream_connect(m_stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) == 0) {
+        // Connected once the session manager has linked it to a sink; without a server the
+        // stream fails at once, without a session manager it never links.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < deadline) {
+            const char* error = nullptr;
+            const pw_stream_state state = pw_stream_get_state(m_stream, &error);
+            if (state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) {
+                ready = true;
+                break;
+            }
+            if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) break;
+            pw_thread_loop_timed_wait(m_loop, 1);
+        }
+    }
+    if (!ready) audioLog("no PipeWire server, or its stream did not connect");
+    pw_thread_loop_unlock(m_loop);
+    if (!ready) return false;
+    m_restFrames = static_cast<std::int64_t>(kRate) * request.restAfterMs / 1000;
+    m_description = std::string("PipeWire ") + pw_get_library_version() +
+                    ", native protocol, quantum " + std::to_string(latencyFrames) +
+                    " frames = " + std::to_string(latencyFrames * 1000.0 / kRate).substr(0, 4) +
+                    " ms at " + std::to_string(kRate) + " Hz";
+    return true;
+}
+
+bool PipeWireStream::start(RenderFunction render) {
+    pw_thread_loop_lock(m_loop);
+    m_render = std::move(render);
+    pw_thread_loop_unlock(m_loop);
+    return true;
+}
+
+void PipeWireStream::onProcess(void* self) {
+    static_cast<PipeWireStream*>(self)->process();
+}
+
+void PipeWireStream::process() {
+    pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+    if (buffer == nullptr) return;
+    spa_data& data = buffer->buffer->datas[0];
+    if (data.data == nullptr) return;
+    auto frames = static_cast<int>(data.maxsize / kStride);
+    if (buffer->requested > 0) frames = std::min(frames, static_cast<int>(buffer->requested));
+    auto* samples = static_cast<float*>(data.data);
+    const bool sounding = m_render ? m_render(samples, frames) : false;
+    if (!m_render) std::fill(samples, samples + frames * kChannels, 0.0f);
+    data.chunk->offset = 0;
+    data.chunk->stride = kStride;
+    data.chunk->size = static_cast<std::uint32_t>(frames * kStride);
+    pw_stream_queue_buffer(m_stream, buffer);
+    m_quietFrames = sounding ? 0 : m_quietFrames + frames;
+    if (m_quietFrames >= m_restFrames && !m_restAsked.exchange(true)) {
+        // Deactivating is a call for the loop's thread, not for this real-time one.
+        pw_loop_invoke(pw_thread_loop_get_loop(m_loop), rest, 0, nullptr, 0, false, this);
+    }
+}
+
+int PipeWireStream::rest(spa_loop*, bool, std::uint32_t, const void*, std::size_t, void* self) {
+    auto* stream = static_cast<PipeWireStream*>(self);
+    stream->m_restAsked = false;
+    // Resting: declared first, then a note that came in meanwhile is looked for (see wake()).
+    stream->m_resting = true;
+    if (stream->m_woken.exchange(false)) {
+        stream->m_resting = false;
+        return 0;
+    }
+    if (stream->m_active) {
+        stream->m_active = false;
+        pw_stream_set_active(stream->m_stream, false);
+        audioLog("silent: the stream rests");
+    }
+    return 0;
+}
+
+void PipeWireStream::wake() {
+    // Either rest() sees this flag before it deactivates the stream, or it has already declared
+    // the rest and the stream is activated here; the note is never left waiting.
+    m_woken = true;
+    if (!m_resting) return;
+    pw_thread_loop_lock(m_loop);
+    if (!m_active) {
+        m_active = true;
+        pw_stream_set_active(m_stream, true);
+    }
+    m_resting = false;
+    pw_thread_loop_unlock(m_loop);
+}
+
+}  // namespace
+
+std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request) {
+    auto stream = std::make_unique<PipeWireStream>();
+    if (!stream->connect(request)) return nullptr;
+    return stream;
+}
+
+}  // namespace midi
