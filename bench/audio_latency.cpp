@@ -177,13 +177,16 @@ int main(int argc, char** argv) {
     };
     sleepMs(800);
     std::vector<std::pair<double, double>> events;  // (down, up) times
+    // AUDIO_LATENCY_GAP_MS: the silence between notes (a stream that rests when idle must wake).
+    const char* gap = std::getenv("AUDIO_LATENCY_GAP_MS");
+    const int gapMs = gap != nullptr ? std::atoi(gap) : 900;
     if (mode == "notes") {
         for (int i = 0; i < amount; ++i) {
             const double down = press(true);
             sleepMs(300 + (i * 7) % 23);  // not locked to the audio period
             const double up = press(false);
             events.emplace_back(down, up);
-            sleepMs(900 + (i * 13) % 31);
+            sleepMs(gapMs + (i * 13) % 31);
         }
     } else {
         const auto end = Clock::now() + std::chrono::seconds(amount);

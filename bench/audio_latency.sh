@@ -86,7 +86,7 @@ measure() {
         sleep 0.005
     done
     end=$(date +%s%N)
-    [ -n "$win" ] || { echo "$name: no window" >&2; kill "$pid"; return 1; }
+    [ -n "$win" ] || { echo "$name: no window" >&2; tail -n 5 "$WORK/$name.out" >&2; kill "$pid"; return 1; }
     xdotool windowfocus --sync "$win"
     sleep 2
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
@@ -99,6 +99,7 @@ measure() {
     hz=$(getconf CLK_TCK)
     echo "$(( (end - start) / 1000000 )) $rss $(awk -v d=$((t1 - t0)) -v s="$IDLE" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * d / hz / s }')"
     "$TOOL" nullsink.monitor "$RATE" notes "$NOTES" q
+    AUDIO_LATENCY_GAP_MS=6000 "$TOOL" nullsink.monitor "$RATE" notes "$(( (NOTES + 4) / 5 ))" q | sed 's/^/rested /'
     for _ in 1 2; do
         sh -c 'while :; do :; done' &
         loops+=($!)
@@ -116,6 +117,19 @@ if [ "${1:-}" = --measure ]; then
     exit
 fi
 
+# An X server of its own for each program: Xvfb picks a free display itself (-displayfd), so
+# that other X servers starting at the same moment never take the same one.
+in_x11() {
+    rm -f "$WORK/display"
+    mkfifo "$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+    local server=$! status=0
+    DISPLAY=":$(head -n 1 "$WORK/display")" "$@" || status=$?
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null || true
+    return "$status"
+}
+
 write_vmpk_settings
 for server in $SERVERS; do
     start_sound_server "$server" "$WORK/$server"
@@ -131,8 +145,8 @@ for server in $SERVERS; do
         else
             cmd=(vmpk) title='Virtual MIDI Piano Keyboard'
         fi
-        xvfb-run -a -s "-screen 0 1280x1024x24" env RATE="$RATE" NOTES="$NOTES" CHORDS="$CHORDS" \
-            IDLE="$IDLE" bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
+        in_x11 env RATE="$RATE" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" \
+            bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
             { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
         sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
     done
@@ -162,7 +176,7 @@ for server in $SERVERS; do
     done
 done
 echo "$header"
-echo "$header" | sed 's/[^|]*|/---|/g'
+echo "|$(echo "$header" | sed 's/[^|]*|/---|/g' | cut -c 5-)"
 line() {
     local out="| $1 |"
     for run in "${runs[@]}"; do
@@ -174,6 +188,7 @@ ms() { echo "$(field "$1" 1 1) ms"; }
 mib() { echo "$(( $(field "$1" 1 2)0 / 10240 )) MiB"; }
 idle() { echo "$(field "$1" 1 3) %"; }
 line "key → sound at the server, note-on (median / 99th)" latency note-on
+line "the same after 6 s of silence, stream resting (median / 99th)" latency "rested note-on"
 line "key release → sound falling at the server, note-off (median / 99th)¹" latency note-off
 line "idle CPU, window open, nothing sounding (% of a core)" idle
 line "gaps under load (two busy loops, ten-note chords, ${CHORDS} s)" gaps

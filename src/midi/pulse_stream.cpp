@@ -1,6 +1,6 @@
 // The synthesizer's stream to a PulseAudio server, or to PipeWire through its PulseAudio service:
 // the server asks for samples when it needs them (no ALSA plug-in in between), the buffering is
-// asked for in milliseconds, and the stream is corked while nothing sounds so that the process
+// asked for in milliseconds, and nothing is written while nothing sounds so that the process
 // sleeps.
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
@@ -19,6 +19,8 @@ namespace {
 
 constexpr int kChannels = 2;
 constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
+// Underruns raise the buffer up to this (or not at all when --audio-buffer asked for more).
+constexpr int kLargestBufferMs = 40;
 
 // The audio thread asks for real-time priority, as PipeWire's clients do: granted where the
 // user's limits or capabilities allow it, so that a busy machine does not starve the stream.
@@ -53,6 +55,7 @@ class PulseStream final : public AudioStream {
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
+    void raiseBuffer();
     void write(std::size_t bytes);
     void signal() { pa_threaded_mainloop_signal(m_loop, 0); }
     bool waitForServer();
@@ -65,9 +68,10 @@ class PulseStream final : public AudioStream {
     std::string m_server;
     std::string m_description;
     std::int64_t m_restFrames = 0;
+    std::uint32_t m_largestBuffer = 0;  // bytes
     // Owned by the main loop's thread (its lock held).
     std::int64_t m_quietFrames = 0;
-    bool m_corked = true;
+    bool m_idle = true;  // nothing is written until the first note
     bool m_realtimeTried = false;
     bool m_infoDone = false;
     // Shared with the program's thread without the lock; see wake().
@@ -107,8 +111,26 @@ void PulseStream::onServerInfo(pa_context*, const pa_server_info* info, void* se
     stream->signal();
 }
 
-void PulseStream::onUnderflow(pa_stream*, void*) {
-    audioLog("underrun");
+void PulseStream::onUnderflow(pa_stream*, void* self) {
+    static_cast<PulseStream*>(self)->raiseBuffer();
+}
+
+// A machine too busy for the buffer asked for (no real-time rights, heavy load): the buffer
+// doubles at each underrun, up to a limit, so that one dropout is not followed by many.
+void PulseStream::raiseBuffer() {
+    if (m_idle) return;  // a resting stream runs dry on purpose
+    const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
+    if (current == nullptr || current->tlength >= m_largestBuffer) {
+        audioLog("underrun");
+        return;
+    }
+    pa_buffer_attr next = *current;
+    next.tlength = std::min(current->tlength * 2, m_largestBuffer);
+    next.minreq = next.tlength / 4;
+    next.prebuf = static_cast<std::uint32_t>(-1);
+    pa_operation_unref(pa_stream_set_buffer_attr(m_stream, &next, nullptr, nullptr));
+    audioLog("underrun: buffer raised to " + std::to_string(next.tlength / kFrameBytes) +
+             " frames");
 }
 
 bool PulseStream::waitForServer() {
@@ -162,8 +184,7 @@ bool PulseStream::connect(const AudioRequest& request) {
         attr.prebuf = static_cast<std::uint32_t>(-1);
         attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(request.bufferMs * 250, &spec));
         attr.fragsize = static_cast<std::uint32_t>(-1);
-        const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) == 0) {
             for (;;) {
                 const pa_stream_state_t state = pa_stream_get_state(m_stream);
@@ -183,6 +204,9 @@ bool PulseStream::connect(const AudioRequest& request) {
                         " frames = " + std::to_string(frames * 1000.0 / m_rate).substr(0, 4) +
                         " ms at " + std::to_string(static_cast<int>(m_rate)) + " Hz";
         m_restFrames = static_cast<std::int64_t>(m_rate * request.restAfterMs / 1000);
+        m_largestBuffer =
+            std::max(granted->tlength,
+                     static_cast<std::uint32_t>(pa_usec_to_bytes(kLargestBufferMs * 1000, &spec)));
     } else {
         audioLog(std::string("the PulseAudio stream did not open: ") +
                  pa_strerror(pa_context_errno(m_context)));
@@ -203,6 +227,10 @@ void PulseStream::onWrite(pa_stream*, std::size_t bytes, void* self) {
 }
 
 void PulseStream::write(std::size_t bytes) {
+    // Resting, nothing is written: the server plays the little that is buffered, then asks no
+    // more, and this thread sleeps. The stream stays uncorked, so the server keeps the short
+    // latency we asked for, ready for the next note.
+    if (m_idle) return;
     if (!m_realtimeTried) {
         m_realtimeTried = true;
         tryRealtime();
@@ -223,7 +251,7 @@ void PulseStream::write(std::size_t bytes) {
         bytes -= frames * kFrameBytes;
         m_quietFrames = sounding ? 0 : m_quietFrames + frames;
     }
-    if (m_quietFrames < m_restFrames || m_corked) return;
+    if (m_quietFrames < m_restFrames) return;
     // Resting: declared first, then a note that came in meanwhile is looked for (see wake()).
     m_resting = true;
     if (m_woken.exchange(false)) {
@@ -231,25 +259,23 @@ void PulseStream::write(std::size_t bytes) {
         m_quietFrames = 0;
         return;
     }
-    m_corked = true;
-    pa_operation_unref(pa_stream_cork(m_stream, 1, nullptr, nullptr));
-    // What is still buffered is silence: dropped, so the next note starts at once.
-    pa_operation_unref(pa_stream_flush(m_stream, nullptr, nullptr));
+    m_idle = true;
     audioLog("silent: the stream rests");
 }
 
 void PulseStream::wake() {
     // Either the writer sees this flag before it decides to rest, or it has already declared
-    // the rest and the stream is uncorked here; the note is never left waiting.
+    // the rest and writing starts again here; the note is never left waiting.
     m_woken = true;
     if (!m_resting) return;
     pa_threaded_mainloop_lock(m_loop);
-    if (m_corked && m_stream != nullptr) {
-        m_corked = false;
-        m_quietFrames = 0;
-        pa_operation_unref(pa_stream_cork(m_stream, 0, nullptr, nullptr));
-    }
     m_resting = false;
+    if (m_idle && m_stream != nullptr) {
+        m_idle = false;
+        m_quietFrames = 0;
+        // The buffer has run dry: filled at once, and playing starts as soon as it is full.
+        write(pa_stream_writable_size(m_stream));
+    }
     pa_threaded_mainloop_unlock(m_loop);
 }
 

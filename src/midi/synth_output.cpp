@@ -34,8 +34,6 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
     // highest velocity still peaks at about -3 dBFS, below clipping.
     fluid_settings_setnum(s, "synth.gain", 1.0);
     fluid_settings_setint(s, "synth.reverb.active", 1);
-    // Large soundfonts start much faster when samples are loaded as they are first needed.
-    fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
 
     m_soundfont = settings.soundfont.empty() ? defaultSoundfont() : settings.soundfont;
     if (m_soundfont.empty()) {
@@ -132,8 +130,8 @@ void SynthEngine::renderFloat(float* left, float* right, int frames) {
 
 bool SynthEngine::renderInterleaved(float* samples, int frames) {
     fluid_synth_write_float(m_synth.get(), frames, samples, 0, 2, samples, 1, 2);
-    if (fluid_synth_get_active_voice_count(m_synth.get()) > 0) return true;
-    // The reverb rings on after the last voice: silent means below -80 dBFS.
+    // Silent means below -80 dBFS: a voice that has faded that far, or the reverb's last echoes,
+    // need not keep the stream awake (a voice counts as active for seconds more).
     for (int i = 0; i < 2 * frames; ++i) {
         if (std::fabs(samples[i]) > 1e-4f) return true;
     }

@@ -4,6 +4,7 @@
 
 #include <fluidsynth.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,8 @@ inline constexpr double kSampleRate = 44100.0;
 inline constexpr int kDefaultAudioBufferMs = 5;
 // Without a server, FluidSynth's own driver plays through ALSA in this many periods.
 inline constexpr int kAudioPeriods = 3;
+// Soundfonts up to this size are loaded whole at start, larger ones as their samples are needed.
+inline constexpr std::uintmax_t kWholeSoundfontBytes = 32u << 20;
 // Silence that lasts this long lets the stream rest until the next note.
 inline constexpr int kRestAfterMs = 1000;
 
@@ -36,7 +39,7 @@ class SynthEngine {
     void handleShortMessage(std::uint32_t message);
     // Renders stereo float samples without any audio device.
     void renderFloat(float* left, float* right, int frames);
-    // Renders interleaved stereo; false when the block was silent and nothing is left sounding.
+    // Renders interleaved stereo; false when the whole block stayed below -80 dBFS.
     bool renderInterleaved(float* samples, int frames);
 
   private:
