@@ -8,12 +8,19 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 
 #include "audio_log.h"
 #include "audio_stream.h"
 
 namespace midi {
 namespace {
+
+std::string milliseconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
 
 constexpr int kChannels = 2;
 constexpr std::uint32_t kRate = 48000;  // PipeWire's usual graph rate; others are converted
@@ -147,8 +154,8 @@ bool PipeWireStream::connect(const AudioRequest& request) {
     m_restFrames = static_cast<std::int64_t>(kRate) * request.restAfterMs / 1000;
     m_description = std::string("PipeWire ") + pw_get_library_version() +
                     ", native protocol, node latency " + std::to_string(latencyFrames) +
-                    " frames = " + std::to_string(latencyFrames * 1000.0 / kRate).substr(0, 4) +
-                    " ms at " + std::to_string(kRate) + " Hz";
+                    " frames = " + milliseconds(latencyFrames * 1000.0 / kRate) + " ms at " +
+                    std::to_string(kRate) + " Hz";
     return true;
 }
 

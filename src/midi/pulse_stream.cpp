@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "audio_log.h"
@@ -16,6 +17,12 @@
 
 namespace midi {
 namespace {
+
+std::string milliseconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
 
 constexpr int kChannels = 2;
 constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
@@ -201,8 +208,8 @@ bool PulseStream::connect(const AudioRequest& request) {
         const pa_buffer_attr* granted = pa_stream_get_buffer_attr(m_stream);
         const auto frames = granted->tlength / kFrameBytes;
         m_description = "PulseAudio protocol (" + m_server + "), " + std::to_string(frames) +
-                        " frames = " + std::to_string(frames * 1000.0 / m_rate).substr(0, 4) +
-                        " ms at " + std::to_string(static_cast<int>(m_rate)) + " Hz";
+                        " frames = " + milliseconds(frames * 1000.0 / m_rate) + " ms at " +
+                        std::to_string(static_cast<int>(m_rate)) + " Hz";
         m_restFrames = static_cast<std::int64_t>(m_rate * request.restAfterMs / 1000);
         m_largestBuffer =
             std::max(granted->tlength,
