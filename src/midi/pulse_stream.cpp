@@ -28,6 +28,8 @@ constexpr int kChannels = 2;
 constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
 // Underruns raise the buffer up to this (or not at all when --audio-buffer asked for more).
 constexpr int kLargestBufferMs = 40;
+// Seconds of playing without an underrun before a raised buffer is lowered again.
+constexpr int kCalmSeconds = 20;
 
 // The audio thread asks for real-time priority, as PipeWire's clients do: granted where the
 // user's limits or capabilities allow it, so that a busy machine does not starve the stream.
@@ -63,6 +65,8 @@ class PulseStream final : public AudioStream {
     static void onWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void onUnderflow(pa_stream* stream, void* self);
     void raiseBuffer();
+    void lowerBufferWhenCalm(int frames);
+    void resizeBuffer(std::uint32_t bytes, const std::string& why);
     void write(std::size_t bytes);
     void signal() { pa_threaded_mainloop_signal(m_loop, 0); }
     bool waitForServer();
@@ -76,6 +80,9 @@ class PulseStream final : public AudioStream {
     std::string m_description;
     std::int64_t m_restFrames = 0;
     std::uint32_t m_largestBuffer = 0;  // bytes
+    std::uint32_t m_askedBuffer = 0;    // bytes
+    std::int64_t m_calmFrames = 0;
+    std::int64_t m_calmBeforeLowering = 0;
     // Owned by the main loop's thread (its lock held).
     std::int64_t m_quietFrames = 0;
     bool m_idle = true;  // nothing is written until the first note
@@ -126,18 +133,33 @@ void PulseStream::onUnderflow(pa_stream*, void* self) {
 // doubles at each underrun, up to a limit, so that one dropout is not followed by many.
 void PulseStream::raiseBuffer() {
     if (m_idle) return;  // a resting stream runs dry on purpose
+    m_calmFrames = 0;
     const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
     if (current == nullptr || current->tlength >= m_largestBuffer) {
         audioLog("underrun");
         return;
     }
-    pa_buffer_attr next = *current;
-    next.tlength = std::min(current->tlength * 2, m_largestBuffer);
-    next.minreq = next.tlength / 4;
+    resizeBuffer(std::min(current->tlength * 2, m_largestBuffer), "underrun: buffer raised to ");
+}
+
+// After a long calm the buffer halves again, back to what was asked for: a passing load does
+// not cost latency for the rest of the session.
+void PulseStream::lowerBufferWhenCalm(int frames) {
+    m_calmFrames += frames;
+    if (m_calmFrames < m_calmBeforeLowering) return;
+    m_calmFrames = 0;
+    const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
+    if (current == nullptr || current->tlength <= m_askedBuffer) return;
+    resizeBuffer(std::max(current->tlength / 2, m_askedBuffer), "calm: buffer lowered to ");
+}
+
+void PulseStream::resizeBuffer(std::uint32_t bytes, const std::string& why) {
+    pa_buffer_attr next = *pa_stream_get_buffer_attr(m_stream);
+    next.tlength = bytes;
+    next.minreq = bytes / 4;
     next.prebuf = static_cast<std::uint32_t>(-1);
     pa_operation_unref(pa_stream_set_buffer_attr(m_stream, &next, nullptr, nullptr));
-    audioLog("underrun: buffer raised to " + std::to_string(next.tlength / kFrameBytes) +
-             " frames");
+    audioLog(why + std::to_string(bytes / kFrameBytes) + " frames");
 }
 
 bool PulseStream::waitForServer() {
@@ -211,6 +233,8 @@ bool PulseStream::connect(const AudioRequest& request) {
                         " frames = " + milliseconds(frames * 1000.0 / m_rate) + " ms at " +
                         std::to_string(static_cast<int>(m_rate)) + " Hz";
         m_restFrames = static_cast<std::int64_t>(m_rate * request.restAfterMs / 1000);
+        m_askedBuffer = granted->tlength;
+        m_calmBeforeLowering = static_cast<std::int64_t>(m_rate * kCalmSeconds);
         m_largestBuffer =
             std::max(granted->tlength,
                      static_cast<std::uint32_t>(pa_usec_to_bytes(kLargestBufferMs * 1000, &spec)));
@@ -257,6 +281,7 @@ void PulseStream::write(std::size_t bytes) {
         pa_stream_write(m_stream, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         bytes -= frames * kFrameBytes;
         m_quietFrames = sounding ? 0 : m_quietFrames + frames;
+        lowerBufferWhenCalm(frames);
     }
     if (m_quietFrames < m_restFrames) return;
     // Resting: declared first, then a note that came in meanwhile is looked for (see wake()).
