@@ -33,8 +33,10 @@ class AudioStream {
 };
 
 // Connects to a PipeWire server through its own protocol, if one runs for this user and its
-// session manager links the stream to a sink. Never starts a server.
-std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request);
+// session manager links the stream to a sink. Never starts a server. realtime, when given, tells
+// whether the thread that will render got real-time priority (tried for one silent cycle).
+std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request,
+                                                bool* realtime = nullptr);
 
 // Connects to a PulseAudio server or PipeWire's PulseAudio service, if one runs for this user.
 // Never starts a server. Returns nullptr (and logs why when verbose) when none answers.

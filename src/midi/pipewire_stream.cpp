@@ -3,6 +3,7 @@
 // would not go below 256 frames). While nothing sounds the stream is inactive, so the graph does
 // not call us and the process sleeps.
 #include <pipewire/pipewire.h>
+#include <sched.h>
 #include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
@@ -35,6 +36,9 @@ class PipeWireStream final : public AudioStream {
     bool start(RenderFunction render) override;
     void wake() override;
     std::string description() const override { return m_description; }
+    // Runs the stream for one cycle, silent, and tells whether PipeWire's data thread, which
+    // renders the sound, got real-time priority.
+    bool probeRealtime();
 
   private:
     static void onStateChanged(void* self, pw_stream_state old, pw_stream_state state,
@@ -61,6 +65,7 @@ class PipeWireStream final : public AudioStream {
     std::atomic<bool> m_resting{true};
     std::atomic<bool> m_woken{false};
     std::atomic<bool> m_restAsked{false};
+    std::atomic<int> m_realtime{-1};  // -1: not known yet
 };
 
 PipeWireStream::~PipeWireStream() {
@@ -171,6 +176,11 @@ void PipeWireStream::onProcess(void* self) {
 }
 
 void PipeWireStream::process() {
+    if (m_realtime < 0) {
+        const int policy = sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
+        m_realtime = policy == SCHED_FIFO || policy == SCHED_RR ? 1 : 0;
+        pw_thread_loop_signal(m_loop, false);
+    }
     pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
     if (buffer == nullptr) return;
     spa_data& data = buffer->buffer->datas[0];
@@ -224,9 +234,21 @@ void PipeWireStream::wake() {
 
 }  // namespace
 
-std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request) {
+bool PipeWireStream::probeRealtime() {
+    pw_thread_loop_lock(m_loop);
+    pw_stream_set_active(m_stream, true);
+    for (int waited = 0; waited < 20 && m_realtime < 0; ++waited) {
+        pw_thread_loop_timed_wait(m_loop, 1);
+    }
+    pw_stream_set_active(m_stream, false);
+    pw_thread_loop_unlock(m_loop);
+    return m_realtime == 1;
+}
+
+std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request, bool* realtime) {
     auto stream = std::make_unique<PipeWireStream>();
     if (!stream->connect(request)) return nullptr;
+    if (realtime != nullptr) *realtime = stream->probeRealtime();
     return stream;
 }
 

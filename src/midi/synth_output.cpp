@@ -46,7 +46,16 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
     if (settings.withAudio) {
         // The sound server's own protocol first; its rate is the synthesizer's, so that nothing
         // resamples on the way.
-        m_stream = openPipeWireStream({bufferMs, kRestAfterMs});
+        // PipeWire's own protocol has no buffer beyond one graph cycle: it needs a real-time
+        // thread. Without one (no real-time service, no rights), PipeWire's PulseAudio service
+        // buffers more and breaks up far less under load.
+        bool realtime = false;
+        m_stream = openPipeWireStream({bufferMs, kRestAfterMs}, &realtime);
+        if (m_stream && !realtime) {
+            audioLog(
+                "PipeWire's audio thread got no real-time priority: trying its PulseAudio service");
+            if (auto pulse = openPulseStream({bufferMs, kRestAfterMs})) m_stream = std::move(pulse);
+        }
         if (!m_stream) m_stream = openPulseStream({bufferMs, kRestAfterMs});
         if (m_stream) rate = m_stream->sampleRate();
     }
