@@ -9,7 +9,7 @@
 namespace midi {
 
 // Fills frames of interleaved stereo float samples. Returns false when the block was silent
-// and nothing is left sounding, so that the stream may rest until wake().
+// (below -80 dBFS), so that the stream may rest after a while of silence, until wake().
 using RenderFunction = std::function<bool(float* interleaved, int frames)>;
 
 struct AudioRequest {

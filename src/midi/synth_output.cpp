@@ -40,15 +40,21 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         m_problem = "no General MIDI soundfont is installed";
         return;
     }
+    // Large soundfonts start much faster when samples are loaded as they are first needed; but
+    // then a chord may wait for the disk while the audio runs dry, so a soundfont small enough
+    // to load whole in a few tens of milliseconds is loaded whole.
+    std::error_code sizeError;
+    const auto size = std::filesystem::file_size(m_soundfont, sizeError);
+    fluid_settings_setint(s, "synth.dynamic-sample-loading",
+                          !sizeError && size > kWholeSoundfontBytes ? 1 : 0);
     const int bufferMs =
         settings.audioBufferMs > 0 ? settings.audioBufferMs : kDefaultAudioBufferMs;
     double rate = kSampleRate;
     if (settings.withAudio) {
         // The sound server's own protocol first; its rate is the synthesizer's, so that nothing
-        // resamples on the way.
-        // PipeWire's own protocol has no buffer beyond one graph cycle: it needs a real-time
-        // thread. Without one (no real-time service, no rights), PipeWire's PulseAudio service
-        // buffers more and breaks up far less under load.
+        // resamples on the way. PipeWire's own protocol has no buffer beyond one graph cycle: it
+        // needs a real-time thread. Without one (no real-time service, no rights), PipeWire's
+        // PulseAudio service buffers more and breaks up far less under load.
         bool realtime = false;
         m_stream = openPipeWireStream({bufferMs, kRestAfterMs}, &realtime);
         if (m_stream && !realtime) {
