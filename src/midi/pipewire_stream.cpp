@@ -237,8 +237,11 @@ void PipeWireStream::wake() {
 bool PipeWireStream::probeRealtime() {
     pw_thread_loop_lock(m_loop);
     pw_stream_set_active(m_stream, true);
-    for (int waited = 0; waited < 20 && m_realtime < 0; ++waited) {
-        pw_thread_loop_timed_wait(m_loop, 1);
+    // A graph that does not run within a third of a second counts as no real-time thread.
+    timespec deadline{};
+    pw_thread_loop_get_time(m_loop, &deadline, 300 * SPA_NSEC_PER_MSEC);
+    while (m_realtime < 0) {
+        if (pw_thread_loop_timed_wait_full(m_loop, &deadline) != 0) break;
     }
     pw_stream_set_active(m_stream, false);
     pw_thread_loop_unlock(m_loop);
