@@ -51,11 +51,19 @@ TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
     EXPECT_EQ(ParseCommandLine({"--check", "x.txt"}).mode, "check");
     EXPECT_EQ(ParseCommandLine({"--play", "x.txt"}).tempo, 126);
     EXPECT_EQ(ParseCommandLine({"--render-wav", "x.txt", "y.wav"}).output, "y.wav");
+    const auto audio = ParseCommandLine({"--audio-buffer=20", "--verbose", "tune.txt"});
+    EXPECT_EQ(audio.error, "");
+    EXPECT_EQ(audio.audioBufferMs, 20);
+    EXPECT_TRUE(audio.verbose);
+    EXPECT_EQ(audio.commandLineFile, "tune.txt");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--tempo", "0"},
              {"--tempo", "12x"},
              {"--channel", "16"},
              {"--channel", "-1"},
+             {"--audio-buffer", "0"},
+             {"--audio-buffer", "501"},
+             {"--audio-buffer"},
              {"--export-midi", "only-one.txt"},
              {"--check"},
              {"--check", "a.txt", "--play", "b.txt"},

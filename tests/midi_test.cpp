@@ -209,4 +209,33 @@ TEST(SynthEngine, NoteOnMinusThreeSoundsAt220HzAndItsNoteOffSilencesIt) {
     EXPECT_LT(testing_support::Rms(render(rate / 4)), testing_support::Rms(sounding) / 100);
 }
 
+// A single note as loud as other FluidSynth players make it (full synth gain: its fundamental's
+// level written out from a render at gain 1.0, -25.4 dBFS), and the loudest thing the keyboard can
+// do, ten keys struck at once at velocity 127, still below full scale.
+TEST(SynthEngine, ANoteIsAtFullGainAndATenNoteChordDoesNotClip) {
+    if (midi::defaultSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+    if (midi::defaultSoundfont().find("TimGM6mb") == std::string::npos &&
+        std::filesystem::canonical(midi::defaultSoundfont()).string().find("TimGM6mb") ==
+            std::string::npos) {
+        GTEST_SKIP() << "levels written out for TimGM6mb";
+    }
+    const int rate = static_cast<int>(midi::kSampleRate);
+    auto peakAndRms = [&](const std::vector<int>& keys) {
+        midi::SynthEngine engine({"", false});
+        for (const int key : keys)
+            engine.handleShortMessage(0x7F0090u | static_cast<std::uint32_t>(key) << 8);
+        std::vector<float> left(static_cast<std::size_t>(rate)), right(left.size());
+        engine.renderFloat(left.data(), right.data(), rate);
+        float peak = 0;
+        for (std::size_t i = 0; i < left.size(); ++i)
+            peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+        left.resize(static_cast<std::size_t>(rate / 2));
+        return std::pair{peak, 20 * std::log10(testing_support::Rms(left))};
+    };
+    EXPECT_NEAR(peakAndRms({57}).second, -25.4, 1.0);
+    // Ten neighbouring white and black keys around A3.
+    const auto [chordPeak, chordLevel] = peakAndRms({57, 59, 60, 62, 64, 65, 67, 69, 71, 72});
+    EXPECT_LT(chordPeak, 0.95f) << "a ten-note chord clips at " << chordLevel << " dBFS RMS";
+}
+
 }  // namespace

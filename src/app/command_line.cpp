@@ -108,12 +108,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.version = true;
         } else if (arg == "--list-midi-outputs") {
             result.listOutputs = true;
+        } else if (arg == "--verbose") {
+            result.verbose = true;
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
                    takeValue(args, i, "--layout", result.layout, result.error) ||
                    takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error) ||
                    takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
+                   takeNumber(args, i, "--audio-buffer", 1, 500, result.audioBufferMs,
+                              result.error) ||
                    takeMode(args, i, "--play", false, result) ||
                    takeMode(args, i, "--check", false, result) ||
                    takeMode(args, i, "--export-midi", true, result) ||
@@ -154,6 +158,10 @@ std::string UsageText() {
            "  --midi-out OUTPUT      where the notes go (default: synth):\n" +
            midi::validOutputForms() +
            "  --soundfont PATH       General MIDI soundfont for the built-in synthesizer\n"
+           "  --audio-buffer MS      audio buffering of the built-in synthesizer, 1 to 500\n"
+           "                         (default 5); more if the sound breaks up\n"
+           "  --verbose              say on stderr which audio path is taken, and pass on\n"
+           "                         the sound libraries' own messages\n"
            "  --list-midi-outputs    list the MIDI outputs of this machine and exit\n"
            "  --print-layout FILE    write the key layout as a PDF page and exit\n"
            "  --play FILE            play a music file on the MIDI output without a window\n"

@@ -10,6 +10,8 @@ struct CommandLine {
     std::string midiOut = "synth";
     std::string soundfont;
     bool listOutputs = false;
+    bool verbose = false;   // the audio layer's messages on stderr
+    int audioBufferMs = 0;  // 0: the built-in synthesizer's default buffering
     bool help = false;
     bool version = false;
     std::string printLayout;  // a PDF file to write the key layout to, without a window

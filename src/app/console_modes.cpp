@@ -99,7 +99,7 @@ int Check(const CommandLine& command) {
 
 int Play(const CommandLine& command) {
     if (!InputFound(command.input)) return 1;
-    const midi::SynthSettings synth{command.soundfont, true};
+    const midi::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
     midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
         std::cerr << NoMidiMessage << "\n";

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "audio_log.h"
 #include "command_line.h"
 #include "console_modes.h"
 #include "desktop_identity.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv) {
                   << "\n";
         return 0;
     }
+    midi::setAudioVerbose(early.verbose);
     if (!early.mode.empty()) return app::RunConsoleMode(early);
     // A recording file that cannot be made is known before any window opens; a file already
     // there is left as it is until the first note is recorded.
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const midi::SynthSettings synth{early.soundfont, true};
+    const midi::SynthSettings synth{early.soundfont, true, early.audioBufferMs};
     if (early.listOutputs) {
         for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
         return 0;

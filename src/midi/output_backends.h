@@ -18,6 +18,7 @@ std::chrono::steady_clock::time_point programStart();
 struct SynthSettings {
     std::string soundfont;  // empty: the system's default General MIDI soundfont
     bool withAudio = true;  // false: no audio driver, for offline rendering
+    int audioBufferMs = 0;  // the buffering asked of the sound server; 0: the default
 };
 
 // A --midi-out value taken apart. kind is one of synth, port, trace, none.

@@ -1,9 +1,15 @@
 #include "port_output.h"
 
+#include <fcntl.h>
 #include <rtmidi/RtMidi.h>
+#include <unistd.h>
 
 #include <charconv>
+#include <cstdio>
+#include <iostream>
 #include <optional>
+
+#include "audio_log.h"
 
 namespace midi {
 namespace {
@@ -17,8 +23,36 @@ RtMidi::Api portApi() {
 #endif
 }
 
+// RtMidi prints its constructor's failure (no ALSA sequencer) on stderr before it throws; the
+// program says itself that there are no ports, so that text is only for --verbose.
+class QuietStderr {
+  public:
+    QuietStderr() {
+        if (audioVerbose()) return;
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            dup2(null, STDERR_FILENO);
+            close(null);
+        }
+    }
+    ~QuietStderr() {
+        if (m_saved < 0) return;
+        std::cerr.flush();
+        dup2(m_saved, STDERR_FILENO);
+        close(m_saved);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+  private:
+    int m_saved = -1;
+};
+
 std::unique_ptr<RtMidiOut> makeClient() {
     try {
+        const QuietStderr quiet;
         auto out = std::make_unique<RtMidiOut>(portApi(), "muruteka");
         out->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
         return out;

@@ -1,23 +1,12 @@
 #include "synth_output.h"
 
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
+#include "audio_log.h"
+
 namespace midi {
-namespace {
-
-// FluidSynth reports every audio driver that fails to open; the program reports the outcome itself.
-void quietFluidLogs() {
-    static const bool once = [] {
-        for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG}) {
-            fluid_set_log_function(level, nullptr, nullptr);
-        }
-        return true;
-    }();
-    (void)once;
-}
-
-}  // namespace
 
 std::string defaultSoundfont() {
     const std::vector<std::string> candidates = {
@@ -34,26 +23,49 @@ std::string defaultSoundfont() {
 }
 
 SynthEngine::SynthEngine(const SynthSettings& settings) {
-    quietFluidLogs();
+    setAudioVerbose(audioVerbose());
     m_settings.reset(new_fluid_settings());
     if (!m_settings) {
         m_problem = "FluidSynth settings could not be created";
         return;
     }
     fluid_settings_t* s = m_settings.get();
-    fluid_settings_setnum(s, "synth.sample-rate", kSampleRate);
-    fluid_settings_setnum(s, "synth.gain", 0.6);
+    // Full gain: a note as loud as other FluidSynth players make it; a ten-note chord at the
+    // highest velocity still peaks at about -3 dBFS, below clipping.
+    fluid_settings_setnum(s, "synth.gain", 1.0);
     fluid_settings_setint(s, "synth.reverb.active", 1);
-    fluid_settings_setint(s, "audio.periods", kAudioPeriods);
-    fluid_settings_setint(s, "audio.period-size", kAudioPeriodSize);
-    // Large soundfonts start much faster when samples are loaded as they are first needed.
-    fluid_settings_setint(s, "synth.dynamic-sample-loading", 1);
 
     m_soundfont = settings.soundfont.empty() ? defaultSoundfont() : settings.soundfont;
     if (m_soundfont.empty()) {
         m_problem = "no General MIDI soundfont is installed";
         return;
     }
+    // Large soundfonts start much faster when samples are loaded as they are first needed; but
+    // then a chord may wait for the disk while the audio runs dry, so a soundfont small enough
+    // to load whole in a few tens of milliseconds is loaded whole.
+    std::error_code sizeError;
+    const auto size = std::filesystem::file_size(m_soundfont, sizeError);
+    fluid_settings_setint(s, "synth.dynamic-sample-loading",
+                          !sizeError && size > kWholeSoundfontBytes ? 1 : 0);
+    const int bufferMs =
+        settings.audioBufferMs > 0 ? settings.audioBufferMs : kDefaultAudioBufferMs;
+    double rate = kSampleRate;
+    if (settings.withAudio) {
+        // The sound server's own protocol first; its rate is the synthesizer's, so that nothing
+        // resamples on the way. PipeWire's own protocol has no buffer beyond one graph cycle: it
+        // needs a real-time thread. Without one (no real-time service, no rights), PipeWire's
+        // PulseAudio service buffers more and breaks up far less under load.
+        bool realtime = false;
+        m_stream = openPipeWireStream({bufferMs, kRestAfterMs}, &realtime);
+        if (m_stream && !realtime) {
+            audioLog(
+                "PipeWire's audio thread got no real-time priority: trying its PulseAudio service");
+            if (auto pulse = openPulseStream({bufferMs, kRestAfterMs})) m_stream = std::move(pulse);
+        }
+        if (!m_stream) m_stream = openPulseStream({bufferMs, kRestAfterMs});
+        if (m_stream) rate = m_stream->sampleRate();
+    }
+    fluid_settings_setnum(s, "synth.sample-rate", rate);
     m_synth.reset(new_fluid_synth(s));
     if (!m_synth) {
         m_problem = "the synthesizer could not be created";
@@ -64,31 +76,53 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         return;
     }
     if (settings.withAudio) {
-        // The configured default first, then the drivers a Linux desktop usually has.
-        char* configured = nullptr;
-        fluid_settings_dupstr(s, "audio.driver", &configured);
-        std::vector<std::string> drivers;
-        if (configured != nullptr) {
-            drivers.emplace_back(configured);
-            fluid_free(configured);
-        }
-        for (const char* name : {"pipewire", "pulseaudio", "alsa", "sdl2", "oss"}) {
-            if (drivers.empty() || drivers.front() != name) drivers.emplace_back(name);
-        }
-        for (const auto& name : drivers) {
-            if (fluid_settings_setstr(s, "audio.driver", name.c_str()) != FLUID_OK) continue;
-            m_driver.reset(new_fluid_audio_driver(s, m_synth.get()));
-            if (m_driver) {
-                m_driverName = name;
-                break;
-            }
-        }
-        if (!m_driver) {
+        if (m_stream) {
+            m_stream->start(
+                [this](float* samples, int frames) { return renderInterleaved(samples, frames); });
+            m_driverName = m_stream->description();
+        } else if (!openFluidDriver(bufferMs)) {
             m_problem = "no audio output could be opened";
+            audioLog(m_problem);
             return;
         }
+        audioLog("output: " + m_driverName);
     }
     m_ready = true;
+}
+
+// Without a sound server: FluidSynth's own drivers, ALSA first (a machine with a sound card and
+// no server), the configured default and the rest after it.
+bool SynthEngine::openFluidDriver(int bufferMs) {
+    fluid_settings_t* s = m_settings.get();
+    double rate = kSampleRate;
+    fluid_settings_getnum(s, "synth.sample-rate", &rate);
+    const int periodSize =
+        std::max(64, static_cast<int>(std::lround(bufferMs * rate / 1000.0 / kAudioPeriods)));
+    fluid_settings_setint(s, "audio.periods", kAudioPeriods);
+    fluid_settings_setint(s, "audio.period-size", periodSize);
+    std::vector<std::string> drivers = {"alsa"};
+    char* configured = nullptr;
+    fluid_settings_dupstr(s, "audio.driver", &configured);
+    if (configured != nullptr) {
+        if (drivers.front() != configured) drivers.emplace_back(configured);
+        fluid_free(configured);
+    }
+    for (const char* name : {"sdl2", "oss"}) {
+        if (std::find(drivers.begin(), drivers.end(), name) == drivers.end())
+            drivers.emplace_back(name);
+    }
+    for (const auto& name : drivers) {
+        if (fluid_settings_setstr(s, "audio.driver", name.c_str()) != FLUID_OK) continue;
+        m_driver.reset(new_fluid_audio_driver(s, m_synth.get()));
+        if (m_driver) {
+            m_driverName = "FluidSynth " + name + " driver, " + std::to_string(kAudioPeriods) +
+                           " x " + std::to_string(periodSize) + " frames at " +
+                           std::to_string(static_cast<int>(rate)) + " Hz";
+            return true;
+        }
+        audioLog("FluidSynth's " + name + " driver did not open");
+    }
+    return false;
 }
 
 void SynthEngine::handleShortMessage(std::uint32_t message) {
@@ -99,6 +133,7 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
     const int velocity = static_cast<int>((message >> 16) & 0x7F);
     if (status == 0x90 && velocity > 0) {
         fluid_synth_noteon(m_synth.get(), channel, key, velocity);
+        if (m_stream) m_stream->wake();
     } else if (status == 0x90 || status == 0x80) {
         fluid_synth_noteoff(m_synth.get(), channel, key);
     }
@@ -106,6 +141,16 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
 
 void SynthEngine::renderFloat(float* left, float* right, int frames) {
     if (m_synth) fluid_synth_write_float(m_synth.get(), frames, left, 0, 1, right, 0, 1);
+}
+
+bool SynthEngine::renderInterleaved(float* samples, int frames) {
+    fluid_synth_write_float(m_synth.get(), frames, samples, 0, 2, samples, 1, 2);
+    // Silent means below -80 dBFS: a voice that has faded that far, or the reverb's last echoes,
+    // need not keep the stream awake (a voice counts as active for seconds more).
+    for (int i = 0; i < 2 * frames; ++i) {
+        if (std::fabs(samples[i]) > 1e-4f) return true;
+    }
+    return false;
 }
 
 bool SynthOutput::available() {

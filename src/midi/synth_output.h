@@ -4,19 +4,27 @@
 
 #include <fluidsynth.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "audio_stream.h"
 #include "output_backends.h"
 #include "output_device.h"
 
 namespace midi {
 
-// Audio buffering of the live synthesizer: periods x period size / sample rate = 8.7 ms, short
-// enough to feel immediate, with a period to spare against underruns on a busy machine.
-inline constexpr int kAudioPeriods = 3;
-inline constexpr int kAudioPeriodSize = 128;
+// The rate of offline rendering, and of a live synthesizer whose server does not say its own.
 inline constexpr double kSampleRate = 44100.0;
+// The buffering asked of the sound server when --audio-buffer does not say: short enough that a
+// key is heard at once, long enough that an ordinary desktop does not run dry.
+inline constexpr int kDefaultAudioBufferMs = 5;
+// Without a server, FluidSynth's own driver plays through ALSA in this many periods.
+inline constexpr int kAudioPeriods = 3;
+// Soundfonts up to this size are loaded whole at start, larger ones as their samples are needed.
+inline constexpr std::uintmax_t kWholeSoundfontBytes = 32u << 20;
+// Silence that lasts this long lets the stream rest until the next note.
+inline constexpr int kRestAfterMs = 1000;
 
 // Owns the FluidSynth objects and frees them in reverse order of creation.
 class SynthEngine {
@@ -29,8 +37,10 @@ class SynthEngine {
     const std::string& audioDriver() const { return m_driverName; }
 
     void handleShortMessage(std::uint32_t message);
-    // Renders interleaved stereo float samples without any audio device.
+    // Renders stereo float samples without any audio device.
     void renderFloat(float* left, float* right, int frames);
+    // Renders interleaved stereo; false when the whole block stayed below -80 dBFS.
+    bool renderInterleaved(float* samples, int frames);
 
   private:
     struct SettingsDeleter {
@@ -42,9 +52,13 @@ class SynthEngine {
     struct DriverDeleter {
         void operator()(fluid_audio_driver_t* d) const { delete_fluid_audio_driver(d); }
     };
-    // Declared in creation order, so that destruction frees driver, synth, settings.
+    bool openFluidDriver(int bufferMs);
+
+    // Declared in creation order, so that destruction stops the audio (which calls into the
+    // synth) before the synth and its settings are freed.
     std::unique_ptr<fluid_settings_t, SettingsDeleter> m_settings;
     std::unique_ptr<fluid_synth_t, SynthDeleter> m_synth;
+    std::unique_ptr<AudioStream> m_stream;
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> m_driver;
     std::string m_soundfont;
     std::string m_driverName;

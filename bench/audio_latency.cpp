@@ -1,0 +1,248 @@
+// Key event -> sound at the sound server, for any program with a window: sends key events through
+// XTest to the focused window and finds where the sound starts and falls in a recording of the
+// server's monitor. Every sample is timed by when the server handed it over, so what is measured
+// is key event -> sample mixed by the server (plus the same small capture delay for every program).
+//
+// Usage: audio_latency MONITOR RATE notes COUNT KEY
+//        audio_latency MONITOR RATE chords SECONDS KEY...
+// notes: COUNT single presses of KEY; prints the note-on and note-off latencies (median, 99th).
+// chords: all KEYs pressed together, held 400 ms, again and again for SECONDS; prints how many
+// gaps (runs of silent samples inside a held chord: underruns) the recording shows.
+//        audio_latency release RATE
+// release: the same note-off measure on FluidSynth rendering offline (no latency at all): how
+// much of a note-off figure is the piano's own release, to subtract.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <fluidsynth.h>
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kChunk = 64;
+
+double msSince(Clock::time_point origin, Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(t - origin).count();
+}
+
+// The monitor's samples, each chunk stamped with the moment it arrived.
+struct Recording {
+    std::mutex lock;
+    std::vector<float> samples;
+    std::vector<std::pair<std::size_t, Clock::time_point>> chunkEnds;
+    double rate = 48000;
+
+    // The arrival-based time of sample k, in ms after origin.
+    double timeOf(std::size_t k, Clock::time_point origin) {
+        const auto it = std::lower_bound(
+            chunkEnds.begin(), chunkEnds.end(), k + 1,
+            [](const auto& chunk, std::size_t value) { return chunk.first < value; });
+        if (it == chunkEnds.end()) return -1;
+        return msSince(origin, it->second) - 1000.0 * static_cast<double>(it->first - k) / rate;
+    }
+    // The first sample that arrived at or after time ms.
+    std::size_t indexAt(double ms, Clock::time_point origin) {
+        for (const auto& [end, when] : chunkEnds) {
+            if (msSince(origin, when) >= ms) return end - kChunk;
+        }
+        return samples.size();
+    }
+};
+
+double rms(const std::vector<float>& s, std::size_t from, std::size_t count) {
+    double sum = 0;
+    for (std::size_t i = from; i < from + count && i < s.size(); ++i) sum += s[i] * s[i];
+    return std::sqrt(sum / static_cast<double>(count));
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    const std::size_t i =
+        static_cast<std::size_t>(std::ceil(p * static_cast<double>(v.size()))) - 1;
+    return v[std::min(i, v.size() - 1)];
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Time from note-off to the end of the first 10 ms window whose level is 3 dB below the held
+// note's, in ms after release.
+double releaseTime(const std::vector<float>& s, std::size_t release, double rate,
+                   const std::function<double(std::size_t)>& timeOf) {
+    const std::size_t window = static_cast<std::size_t>(rate / 100);
+    const double held = rms(s, release > 3 * window ? release - 3 * window : 0, 2 * window);
+    for (std::size_t i = release; i + window < s.size(); i += window / 20) {
+        if (rms(s, i, window) < 0.707 * held) return timeOf(i + window);
+    }
+    return NAN;
+}
+
+int offlineRelease(double rate) {
+    fluid_settings_t* settings = new_fluid_settings();
+    fluid_settings_setnum(settings, "synth.sample-rate", rate);
+    fluid_settings_setnum(settings, "synth.gain", 1.0);
+    fluid_synth_t* synth = new_fluid_synth(settings);
+    fluid_synth_sfload(synth, "/usr/share/sounds/sf2/default-GM.sf2", 1);
+    std::vector<double> times;
+    for (const int key : {57, 60, 64}) {
+        std::vector<float> left(static_cast<std::size_t>(rate)), right(left.size());
+        const std::size_t release = static_cast<std::size_t>(0.3 * rate);
+        fluid_synth_noteon(synth, 0, key, 100);
+        fluid_synth_write_float(synth, static_cast<int>(release), left.data(), 0, 1, right.data(),
+                                0, 1);
+        fluid_synth_noteoff(synth, 0, key);
+        fluid_synth_write_float(synth, static_cast<int>(left.size() - release),
+                                left.data() + release, 0, 1, right.data() + release, 0, 1);
+        times.push_back(releaseTime(left, release, rate, [&](std::size_t i) {
+            return 1000.0 *
+                   static_cast<double>(static_cast<std::ptrdiff_t>(i) -
+                                       static_cast<std::ptrdiff_t>(release)) /
+                   rate;
+        }));
+        fluid_synth_all_sounds_off(synth, -1);
+    }
+    std::printf("release ms: %.1f\n", percentile(times, 0.5));
+    delete_fluid_synth(synth);
+    delete_fluid_settings(settings);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "release") return offlineRelease(std::atof(argv[2]));
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: %s MONITOR RATE notes COUNT KEY | chords SECONDS KEY...\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string monitor = argv[1];
+    Recording rec;
+    rec.rate = std::atof(argv[2]);
+    const std::string mode = argv[3];
+    const int amount = std::atoi(argv[4]);
+
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        std::fprintf(stderr, "no X display\n");
+        return 1;
+    }
+    std::vector<KeyCode> keys;
+    for (int i = 5; i < argc; ++i)
+        keys.push_back(XKeysymToKeycode(display, XStringToKeysym(argv[i])));
+
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rec.rate), 1};
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.fragsize = kChunk * sizeof(float);
+    int error = 0;
+    pa_simple* stream = pa_simple_new(nullptr, "audio_latency", PA_STREAM_RECORD, monitor.c_str(),
+                                      "monitor", &spec, nullptr, &attr, &error);
+    if (stream == nullptr) {
+        std::fprintf(stderr, "cannot record %s: %d\n", monitor.c_str(), error);
+        return 1;
+    }
+    std::atomic<bool> running{true};
+    std::thread reader([&] {
+        float chunk[kChunk];
+        while (running) {
+            if (pa_simple_read(stream, chunk, sizeof chunk, &error) < 0) break;
+            const auto now = Clock::now();
+            std::lock_guard guard(rec.lock);
+            rec.samples.insert(rec.samples.end(), chunk, chunk + kChunk);
+            rec.chunkEnds.emplace_back(rec.samples.size(), now);
+        }
+    });
+
+    const auto origin = Clock::now();
+    auto press = [&](bool down) {
+        const double t = msSince(origin, Clock::now());
+        for (const KeyCode key : keys) XTestFakeKeyEvent(display, key, down ? True : False, 0);
+        XSync(display, False);
+        return t;
+    };
+    sleepMs(800);
+    std::vector<std::pair<double, double>> events;  // (down, up) times
+    // AUDIO_LATENCY_GAP_MS: the silence between notes (a stream that rests when idle must wake).
+    const char* gap = std::getenv("AUDIO_LATENCY_GAP_MS");
+    const int gapMs = gap != nullptr ? std::atoi(gap) : 900;
+    if (mode == "notes") {
+        for (int i = 0; i < amount; ++i) {
+            const double down = press(true);
+            sleepMs(300 + (i * 7) % 23);  // not locked to the audio period
+            const double up = press(false);
+            events.emplace_back(down, up);
+            sleepMs(gapMs + (i * 13) % 31);
+        }
+    } else {
+        const auto end = Clock::now() + std::chrono::seconds(amount);
+        while (Clock::now() < end) {
+            const double down = press(true);
+            sleepMs(400);
+            const double up = press(false);
+            events.emplace_back(down, up);
+            sleepMs(100);
+        }
+    }
+    sleepMs(500);
+    running = false;
+    reader.join();
+    pa_simple_free(stream);
+    XCloseDisplay(display);
+
+    const std::size_t ms5 = static_cast<std::size_t>(rec.rate / 200);
+    if (mode == "notes") {
+        std::vector<double> on, off;
+        for (const auto& [down, up] : events) {
+            // Onset: the first sample well above what was there just before the key.
+            const std::size_t start = rec.indexAt(down, origin);
+            float before = 0;
+            for (std::size_t i = start > 4 * ms5 ? start - 4 * ms5 : 0; i < start; ++i) {
+                before = std::max(before, std::fabs(rec.samples[i]));
+            }
+            const float threshold = std::max(0.002f, 4 * before);
+            for (std::size_t i = start; i < rec.samples.size(); ++i) {
+                if (std::fabs(rec.samples[i]) > threshold) {
+                    on.push_back(rec.timeOf(i, origin) - down);
+                    break;
+                }
+            }
+            // Release: the first 5 ms window whose level is half that of the held note.
+            const double t = releaseTime(rec.samples, rec.indexAt(up, origin), rec.rate,
+                                         [&](std::size_t i) { return rec.timeOf(i, origin) - up; });
+            if (!std::isnan(t)) off.push_back(t);
+        }
+        std::printf("note-on ms: median %.1f, 99th %.1f, n=%zu/%zu\n", percentile(on, 0.5),
+                    percentile(on, 0.99), on.size(), events.size());
+        std::printf("note-off ms: median %.1f, 99th %.1f, n=%zu/%zu\n", percentile(off, 0.5),
+                    percentile(off, 0.99), off.size(), events.size());
+    } else {
+        int gaps = 0;
+        for (const auto& [down, up] : events) {
+            // From 100 ms after the press to the release, the chord sounds without a break.
+            const std::size_t from = rec.indexAt(down + 100, origin);
+            const std::size_t to = rec.indexAt(up, origin);
+            int silent = 0;
+            for (std::size_t i = from; i < to && i < rec.samples.size(); ++i) {
+                silent = std::fabs(rec.samples[i]) < 1e-6f ? silent + 1 : 0;
+                if (silent == 32) ++gaps;
+            }
+        }
+        std::printf("chords: %zu, gaps: %d\n", events.size(), gaps);
+    }
+    return 0;
+}

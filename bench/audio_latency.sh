@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# Sound on a desktop, ours beside VMPK (its FluidSynth output) in the same run, under a private
+# PulseAudio and a private PipeWire with a null sink: key event -> sound at the server for note-on
+# and note-off, idle CPU with the window open, gaps under load (two busy loops, ten-note chords),
+# start-up to a shown window and resident memory with audio open. Prints a Markdown table.
+# Installs VMPK and the build's needs when missing. Everything runs as an ordinary user (nobody)
+# without real-time rights, as a player's desktop session would unless it grants them.
+# Usage: bench/audio_latency.sh [notes, default 60] [seconds of chords, default 60]
+#        [idle seconds, default 30]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "${1:-}" != --measure ]; then
+    NOTES="${1:-60}" CHORDS="${2:-60}" IDLE="${3:-30}"
+fi
+if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
+    . scripts/packages.sh
+    # shellcheck disable=SC2086
+    install_missing $RUN_PACKAGES $TEST_PACKAGES vmpk libx11-dev libxtst-dev libpulse-dev
+    if [ -z "${BIN:-}" ]; then
+        cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMURUTEKA_BENCHMARKS=ON \
+            -DBUILD_TESTING=OFF >/dev/null
+        cmake --build build-bench -j2 >/dev/null
+        BIN="$PWD/build-bench/src/app/muruteka"
+    fi
+    TOOL="${TOOL:-$PWD/build-bench/bench/audio_latency}"
+    WORK="$(mktemp -d)"
+    trap 'rm -rf "$WORK"' EXIT
+    chmod 755 "$WORK"
+    cp "$BIN" "$TOOL" "$WORK/"
+    # BEFORE=PATH: an earlier build of the program, measured beside this one.
+    [ -z "${BEFORE:-}" ] || cp "$BEFORE" "$WORK/before"
+    runner=()
+    # REALTIME=1: servers and programs may take real-time priority, as a desktop's real-time
+    # service grants it. Here that needs root's capability (this machine lets no ordinary user
+    # raise RLIMIT_RTPRIO); otherwise everything runs as nobody without real-time rights.
+    if [ -z "${REALTIME:-}" ] && [ "$(id -u)" = 0 ]; then
+        chown nobody:nogroup "$WORK"
+        runner=(setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env)
+    fi
+    "${runner[@]}" env PATH="/usr/bin:/bin" LANG=C.UTF-8 AUDIO_LATENCY_INNER=1 \
+        PROGRAMS="${PROGRAMS:-ours vmpk}" SERVERS="${SERVERS:-pulseaudio pipewire}" \
+        OURS_ARGS="${OURS_ARGS:-}" BEFORE="${BEFORE:+$WORK/before}" \
+        SOUND_SERVER_REALTIME="${REALTIME:+yes}" WORK="$WORK" \
+        BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")" \
+        bash "$PWD/bench/audio_latency.sh" "$NOTES" "$CHORDS" "$IDLE"
+    exit
+fi
+
+. tests/e2e/sound_server.sh
+export HOME="$WORK/home"
+rows=()
+loops=()
+cleanup() {
+    [ ${#loops[@]} -eq 0 ] || kill "${loops[@]}" 2>/dev/null || true
+    jobs -p | xargs -r kill 2>/dev/null || true
+    stop_sound_server
+}
+trap cleanup EXIT
+[ "${1:-}" = --measure ] && trap 'kill "${loops[@]}" 2>/dev/null || true; jobs -p | xargs -r kill 2>/dev/null || true' EXIT
+
+# VMPK plays through its FluidSynth output with its own default buffering.
+write_vmpk_settings() {
+    mkdir -p "$HOME/.config/vmpk.sourceforge.net"
+    cat > "$HOME/.config/vmpk.sourceforge.net/VMPK-Virtual MIDI Piano Keyboard.conf" <<EOF
+[Connections]
+InEnabled=false
+OutputDriver=FluidSynth
+OutPort=FluidSynth
+[FluidSynth]
+InstrumentsDefinition=/usr/share/sounds/sf2/default-GM.sf2
+AudioDriver=pulseaudio
+EOF
+}
+
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# One program under the running server: prints "startup_ms rss_kib idle_percent" then the tool's lines.
+measure() {
+    local name="$1" title="$2" start end pid win="" rss t0 t1 hz
+    shift 2
+    start=$(date +%s%N)
+    "$@" >"$WORK/$name.out" 2>&1 &
+    pid=$!
+    for _ in $(seq 2000); do
+        win=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n 1) && [ -n "$win" ] && break
+        sleep 0.005
+    done
+    end=$(date +%s%N)
+    [ -n "$win" ] || { echo "$name: no window" >&2; tail -n 5 "$WORK/$name.out" >&2; kill "$pid"; return 1; }
+    xdotool windowfocus --sync "$win"
+    sleep 2
+    rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
+    # Idle: a note first, then silence long enough for any tail to die, then the count.
+    xdotool key q
+    sleep 5
+    t0=$(cpu_ticks "$pid")
+    sleep "$IDLE"
+    t1=$(cpu_ticks "$pid")
+    hz=$(getconf CLK_TCK)
+    echo "$(( (end - start) / 1000000 )) $rss $(awk -v d=$((t1 - t0)) -v s="$IDLE" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * d / hz / s }')"
+    "$TOOL" nullsink.monitor "$RATE" notes "$NOTES" q
+    AUDIO_LATENCY_GAP_MS=6000 "$TOOL" nullsink.monitor "$RATE" notes "$(( (NOTES + 4) / 5 ))" q | sed 's/^/rested /'
+    for _ in 1 2; do
+        sh -c 'while :; do :; done' &
+        loops+=($!)
+    done
+    "$TOOL" nullsink.monitor "$RATE" chords "$CHORDS" q w e r t y u i o p
+    kill "${loops[@]}"
+    loops=()
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+}
+
+if [ "${1:-}" = --measure ]; then
+    shift
+    measure "$@"
+    exit
+fi
+
+# An X server of its own for each program: Xvfb picks a free display itself (-displayfd), so
+# that other X servers starting at the same moment never take the same one.
+in_x11() {
+    rm -f "$WORK/display"
+    mkfifo "$WORK/display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+    local server=$! status=0
+    DISPLAY=":$(head -n 1 "$WORK/display")" "$@" || status=$?
+    kill "$server" 2>/dev/null
+    wait "$server" 2>/dev/null || true
+    return "$status"
+}
+
+write_vmpk_settings
+for server in $SERVERS; do
+    start_sound_server "$server" "$WORK/$server"
+    RATE=$(pactl list short sinks | awk '$2 == "nullsink" { sub("Hz", "", $6); print $6 }')
+    # The piano's own release to -3 dB, rendered offline: subtracted from the note-off figures.
+    "$TOOL" release "$RATE" | awk '{ print $3 }' > "$WORK/$server-release"
+    for program in $PROGRAMS ${BEFORE:+before}; do
+        if [ $program = ours ]; then
+            # shellcheck disable=SC2206
+            cmd=("$BIN" $OURS_ARGS) title='^ムルテカ$'
+        elif [ $program = before ]; then
+            cmd=("$BEFORE") title='^ムルテカ$'
+        else
+            cmd=(vmpk) title='Virtual MIDI Piano Keyboard'
+        fi
+        in_x11 env RATE="$RATE" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" \
+            bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
+            { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
+        sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
+    done
+    if [ "$server" = pipewire ]; then
+        grep -h "audio:" "$WORK/ours.out" >&2 || true
+    fi
+    stop_sound_server
+done
+
+field() { sed -n "$2p" "$WORK/$1.txt" 2>/dev/null | awk -v f="$3" '{ print $f }'; }
+latency() {
+    local less=0
+    [ "$2" = note-off ] && less=$(cat "$WORK/${1%-*}-release")
+    sed -n "s/^$2 ms: median \([0-9.na]*\), 99th \([0-9.na]*\).*/\1 \2/p" "$WORK/$1.txt" 2>/dev/null |
+        awk -v less="$less" '{ printf "%.1f / %.1f ms", $1 - less, $2 - less }'
+}
+gaps() { sed -n 's/^chords: \([0-9]*\), gaps: \([0-9]*\)/\2 in \1 chords/p' "$WORK/$1.txt" 2>/dev/null; }
+echo "Measured on $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(date +%Y-%m-%d), as user $(id -un), $( [ -n "$SOUND_SERVER_REALTIME" ] && echo "real-time priority allowed (servers and programs)" || echo "without real-time rights")."
+echo
+runs=()
+header="| What |"
+for server in $SERVERS; do
+    for program in $PROGRAMS ${BEFORE:+before}; do
+        runs+=("$server-$program")
+        case $program in ours) name=ムルテカ ;; before) name="ムルテカ before" ;; vmpk) name=VMPK ;; esac
+        case $server in pulseaudio) header+=" $name, PulseAudio |" ;; pipewire) header+=" $name, PipeWire |" ;; esac
+    done
+done
+echo "$header"
+echo "|$(echo "$header" | sed 's/[^|]*|/---|/g' | cut -c 5-)"
+line() {
+    local out="| $1 |"
+    for run in "${runs[@]}"; do
+        out+=" $("$2" "$run" "${@:3}") |"
+    done
+    echo "$out"
+}
+ms() { echo "$(field "$1" 1 1) ms"; }
+mib() { echo "$(( $(field "$1" 1 2)0 / 10240 )) MiB"; }
+idle() { echo "$(field "$1" 1 3) %"; }
+line "key → sound at the server, note-on (median / 99th)" latency note-on
+line "the same after 6 s of silence, stream resting (median / 99th)" latency "rested note-on"
+line "key release → sound falling at the server, note-off (median / 99th)¹" latency note-off
+line "idle CPU, window open, nothing sounding (% of a core)" idle
+line "gaps under load (two busy loops, ten-note chords, ${CHORDS} s)" gaps
+line "start-up to a shown window" ms
+line "resident memory, soundfont loaded, audio open" mib
+echo
+echo "¹ Less the piano's own release to -3 dB, measured offline on the same soundfont and method:" \
+    "$(cat "$WORK/pulseaudio-release" 2>/dev/null) ms at PulseAudio's rate, $(cat "$WORK/pipewire-release" 2>/dev/null) ms at PipeWire's."

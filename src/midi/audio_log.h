@@ -1,0 +1,16 @@
+// What the audio layer says about itself. Normally nothing reaches the terminal: ALSA's and
+// FluidSynth's own messages included, since the program reports the outcome (sound or not)
+// itself. With --verbose every message goes to stderr.
+#pragma once
+
+#include <string>
+
+namespace midi {
+
+// Installs the handlers for ALSA's and FluidSynth's messages; call before either is used.
+void setAudioVerbose(bool verbose);
+bool audioVerbose();
+// One line on stderr, "muruteka: audio: TEXT", when verbose.
+void audioLog(const std::string& text);
+
+}  // namespace midi
