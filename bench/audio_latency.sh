@@ -122,7 +122,7 @@ fi
 in_x11() {
     rm -f "$WORK/display"
     mkfifo "$WORK/display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$WORK/display" 2>/dev/null &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$WORK/display" 2>/dev/null &
     local server=$! status=0
     DISPLAY=":$(head -n 1 "$WORK/display")" "$@" || status=$?
     kill "$server" 2>/dev/null

@@ -37,13 +37,14 @@ wait_for() {
 }
 
 # Runs a command in an X server of its own. Xvfb picks a free display itself (-displayfd), so
-# tests running side by side never race for the same one. A server that names its display but
-# does not take clients (seen when many start at once) is replaced by another.
+# tests running side by side never race for the same one. -noreset: by default an X server resets
+# when its last client leaves and refuses connections meanwhile, so a probe (or a dialog closed
+# before the next program starts) would leave the next client without a display.
 in_x11() {
     local fifo="$WORK/display" server display
     for _ in 1 2 3; do
         : > "$fifo"
-        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" 2>/dev/null &
         server=$!
         if wait_for 100 grep -q '^[0-9][0-9]*$' "$fifo"; then
             display=":$(head -n 1 "$fifo")"
