@@ -7,6 +7,7 @@
 
 #include "audio_analysis.h"
 #include "music_check.h"
+#include "smf_reader.h"
 #include "synth_output.h"
 #include "temp_file.h"
 
@@ -14,54 +15,7 @@ using namespace performance;
 
 namespace {
 
-std::uint32_t BigEndian(const std::string& s, std::size_t at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v = (v << 8) | static_cast<unsigned char>(s[at + static_cast<std::size_t>(i)]);
-    return v;
-}
-
-struct ParsedMidi {
-    int format = -1, tracks = 0, division = 0;
-    std::uint32_t microsPerQuarter = 0;
-    std::vector<std::pair<std::int64_t, std::uint32_t>> events;  // absolute tick, message
-    bool ended = false;
-};
-
-// Reads back a format-0 file as the program writes it (full status bytes, no running status).
-ParsedMidi ParseMidi(const std::string& s) {
-    ParsedMidi m;
-    if (s.compare(0, 4, "MThd") != 0 || BigEndian(s, 4, 4) != 6) return m;
-    m.format = static_cast<int>(BigEndian(s, 8, 2));
-    m.tracks = static_cast<int>(BigEndian(s, 10, 2));
-    m.division = static_cast<int>(BigEndian(s, 12, 2));
-    if (s.compare(14, 4, "MTrk") != 0) return m;
-    const std::size_t end = 22 + BigEndian(s, 18, 4);
-    std::size_t at = 22;
-    std::int64_t tick = 0;
-    while (at < end) {
-        std::uint32_t delta = 0;
-        unsigned char b;
-        do {
-            b = static_cast<unsigned char>(s[at++]);
-            delta = (delta << 7) | (b & 0x7F);
-        } while (b & 0x80);
-        tick += delta;
-        const auto status = static_cast<unsigned char>(s[at]);
-        if (status == 0xFF) {
-            const auto type = static_cast<unsigned char>(s[at + 1]);
-            const auto length = static_cast<unsigned char>(s[at + 2]);
-            if (type == 0x51) m.microsPerQuarter = BigEndian(s, at + 3, 3);
-            if (type == 0x2F) m.ended = true;
-            at += 3 + length;
-        } else {
-            m.events.emplace_back(tick, status | (static_cast<unsigned char>(s[at + 1]) << 8) |
-                                            (static_cast<unsigned char>(s[at + 2]) << 16));
-            at += 3;
-        }
-    }
-    return m;
-}
+using testing_support::ReadSmf;
 
 // Each token of a tune with what it plays, read off its text: MIDI note numbers (ド = 60, L and
 // H an octave down and up, W and I two) and its length in sixteenths (0 is ten).
@@ -93,9 +47,9 @@ TEST(MidiExport, EveryEventFallsOnTheTickItsTokensLengthsGiveAtEveryTempo) {
         std::vector<std::pair<std::int64_t, std::uint32_t>> expected;
         std::int64_t tick = 0;
         auto event = [&](std::int64_t at, int note, int velocity) {
-            expected.emplace_back(at, 0x90u | static_cast<std::uint32_t>(c.channel) |
+            expected.emplace_back(at, (0x90u | static_cast<std::uint32_t>(c.channel)) << 16 |
                                           static_cast<std::uint32_t>(note) << 8 |
-                                          static_cast<std::uint32_t>(velocity) << 16);
+                                          static_cast<std::uint32_t>(velocity));
         };
         for (const auto& token : AllTenLengths) {
             for (const int note : token.notes) event(tick, note, 127);
@@ -105,12 +59,12 @@ TEST(MidiExport, EveryEventFallsOnTheTickItsTokensLengthsGiveAtEveryTempo) {
         const auto messages =
             RecordPerformance(folder.write("t.txt", tune + "\r\n"), c.tempo, c.channel);
         ASSERT_TRUE(messages);
-        const ParsedMidi midi = ParseMidi(StandardMidiFile(*messages, c.tempo));
+        const auto midi = ReadSmf(StandardMidiFile(*messages, c.tempo));
         EXPECT_EQ(midi.format, 0);
         EXPECT_EQ(midi.tracks, 1);
         EXPECT_EQ(midi.division, 480);
         EXPECT_EQ(midi.microsPerQuarter, c.microsPerQuarter);
-        EXPECT_TRUE(midi.ended);
+        EXPECT_TRUE(midi.whole) << midi.problem;
         EXPECT_EQ(midi.events, expected);
     }
 }

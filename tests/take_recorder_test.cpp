@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "recording_output.h"
+#include "smf_reader.h"
 #include "temp_file.h"
 #include "trace_output.h"
 
@@ -21,51 +22,7 @@ std::string Read(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::uint32_t BigEndian(const std::string& s, std::size_t at, int bytes) {
-    std::uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
-    return v;
-}
-
-struct Smf {
-    bool valid = false;
-    std::uint32_t division = 0, microsPerQuarter = 0;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> events;  // absolute tick, message
-};
-
-// A format-0 reader of its own: header, one track that ends where its length says, with an
-// end-of-track event last.
-Smf ParseSmf(const std::string& s) {
-    Smf m;
-    if (s.size() < 22 || s.compare(0, 4, "MThd") != 0 || BigEndian(s, 8, 2) != 0 ||
-        BigEndian(s, 10, 2) != 1 || s.compare(14, 4, "MTrk") != 0) {
-        return m;
-    }
-    m.division = BigEndian(s, 12, 2);
-    const std::size_t end = 22 + BigEndian(s, 18, 4);
-    if (end != s.size()) return m;
-    std::size_t at = 22;
-    std::uint32_t tick = 0;
-    while (at < end) {
-        std::uint32_t delta = 0;
-        unsigned char b;
-        do {
-            b = static_cast<unsigned char>(s[at++]);
-            delta = (delta << 7) | (b & 0x7F);
-        } while (b & 0x80);
-        tick += delta;
-        if (static_cast<unsigned char>(s[at]) == 0xFF) {
-            const auto type = static_cast<unsigned char>(s[at + 1]);
-            if (type == 0x51) m.microsPerQuarter = BigEndian(s, at + 3, 3);
-            at += 3 + static_cast<unsigned char>(s[at + 2]);
-            if (type == 0x2F) m.valid = at == end;
-        } else {
-            m.events.emplace_back(tick, BigEndian(s, at, 3));
-            at += 3;
-        }
-    }
-    return m;
-}
+using testing_support::ReadSmf;
 
 class TakeRecorderTest : public ::testing::Test {
   protected:
@@ -107,32 +64,34 @@ TEST_F(TakeRecorderTest, TheMusicFileGrowsAsPlayedAndTheMidiFileIsWholeAtEveryTi
               "\x83\x68"
               "2")
         << "ミ is still held; its length is not settled";
-    Smf snapshot = ParseSmf(Read(midi));
-    ASSERT_TRUE(snapshot.valid);
-    EXPECT_EQ(snapshot.division, 480u);
+    const auto snapshot = ReadSmf(Read(midi));
+    ASSERT_TRUE(snapshot.whole) << snapshot.problem;
+    EXPECT_EQ(snapshot.format, 0);
+    EXPECT_EQ(snapshot.tracks, 1);
+    EXPECT_EQ(snapshot.division, 480);
     EXPECT_EQ(snapshot.microsPerQuarter, 400000u);
-    const std::vector<std::pair<std::uint32_t, std::uint32_t>> held = {
+    const std::vector<std::pair<std::int64_t, std::uint32_t>> held = {
         {0, 0x993C7F}, {288, 0x90407F}, {360, 0x993C00}, {1200, 0x904000}};
     EXPECT_EQ(snapshot.events, held) << "the note still held ends at the snapshot";
 
     recorder.Record(t0 + milliseconds(1500), 0x7F4390);  // ソ on while ミ still sounds
     recorder.Tick(t0 + milliseconds(1900));
-    EXPECT_EQ(ParseSmf(Read(midi)).events, held) << "rewritten every few seconds, not each tick";
+    EXPECT_EQ(ReadSmf(Read(midi)).events, held) << "rewritten every few seconds, not each tick";
     recorder.Finish(t0 + milliseconds(2000));  // both end here
     EXPECT_EQ(Read(text),
               "\x83\x68"
               "2,\x83\x7E"
               "0,-3,\x83\x5C"
               "5\r\n");
-    Smf final = ParseSmf(Read(midi));
-    ASSERT_TRUE(final.valid);
-    const std::vector<std::pair<std::uint32_t, std::uint32_t>> all = {
+    const auto final = ReadSmf(Read(midi));
+    ASSERT_TRUE(final.whole) << final.problem;
+    const std::vector<std::pair<std::int64_t, std::uint32_t>> all = {
         {0, 0x993C7F},    {288, 0x90407F},  {360, 0x993C00},
         {1800, 0x90437F}, {2400, 0x904000}, {2400, 0x904300}};
     EXPECT_EQ(final.events, all);
     EXPECT_NE(report.str().find("16分音符10個"), std::string::npos) << "ミ was held 12 units";
     recorder.Record(t0 + milliseconds(2100), 0x7F3C90);
-    EXPECT_EQ(ParseSmf(Read(midi)).events, all) << "nothing recorded after the end";
+    EXPECT_EQ(ReadSmf(Read(midi)).events, all) << "nothing recorded after the end";
 }
 
 TEST_F(TakeRecorderTest, EachFormatAlone) {
@@ -141,7 +100,7 @@ TEST_F(TakeRecorderTest, EachFormatAlone) {
         recorder.Record(t0, 0x7F3C90);
         recorder.Finish(t0 + milliseconds(100));
     }
-    EXPECT_TRUE(ParseSmf(Read(midi)).valid);
+    EXPECT_TRUE(ReadSmf(Read(midi)).whole);
     EXPECT_FALSE(std::filesystem::exists(text));
     std::filesystem::remove(midi);
     {
