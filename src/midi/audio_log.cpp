@@ -52,4 +52,10 @@ void audioLog(const std::string& text) {
     if (verboseOutput) std::fprintf(stderr, "muruteka: audio: %s\n", text.c_str());
 }
 
+std::string milliseconds(double ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", ms);
+    return text;
+}
+
 }  // namespace midi

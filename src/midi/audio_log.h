@@ -12,5 +12,7 @@ void setAudioVerbose(bool verbose);
 bool audioVerbose();
 // One line on stderr, "muruteka: audio: TEXT", when verbose.
 void audioLog(const std::string& text);
+// A duration for those lines, to a tenth of a millisecond ("3.7").
+std::string milliseconds(double ms);
 
 }  // namespace midi

@@ -17,12 +17,6 @@
 namespace midi {
 namespace {
 
-std::string milliseconds(double ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", ms);
-    return text;
-}
-
 constexpr int kChannels = 2;
 constexpr std::uint32_t kRate = 48000;  // PipeWire's usual graph rate; others are converted
 constexpr int kStride = kChannels * sizeof(float);

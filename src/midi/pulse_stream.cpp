@@ -18,12 +18,6 @@
 namespace midi {
 namespace {
 
-std::string milliseconds(double ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", ms);
-    return text;
-}
-
 constexpr int kChannels = 2;
 constexpr std::size_t kFrameBytes = kChannels * sizeof(float);
 // Underruns raise the buffer up to this (or not at all when --audio-buffer asked for more).
