@@ -15,11 +15,7 @@ for _ in $(seq 150); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sle
 xdotool getdisplaygeometry >/dev/null || { echo "the X server does not answer"; exit 1; }
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb
 "$MURUTEKA" --midi-out "trace:$WORK/trace.log" &
-for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) && [ -n "$win" ] && break
-    sleep 0.1
-done
-[ -n "${win:-}" ] || { echo "no window"; exit 1; }
+win=$(wait_for_window 'ムルテカ') || { echo "no window"; exit 1; }
 xdotool windowfocus --sync "$win"
 status=0
 /usr/bin/python3 "$HERE/accessibility_tree.py" || status=$?

@@ -36,6 +36,19 @@ wait_for() {
     return 1
 }
 
+# Prints the id of the first visible window whose name matches, waiting up to 10 s. Exported, so
+# that the session scripts which in_x11 runs have it too.
+wait_for_window() {
+    local win
+    for _ in $(seq 100); do
+        win=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+        [ -n "$win" ] && { echo "$win"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+export -f wait_for_window
+
 # Runs a command in an X server of its own. Xvfb picks a free display itself (-displayfd), so
 # tests running side by side never race for the same one. -noreset: by default an X server resets
 # when its last client leaves and refuses connections meanwhile, so a probe (or a dialog closed

@@ -12,11 +12,7 @@ set -euo pipefail
 MURUTEKA="$1"; WORK="$2"
 "$MURUTEKA" --midi-out "trace:$WORK/trace.log" &
 pid=$!
-for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) && [ -n "$win" ] && break
-    sleep 0.1
-done
-[ -n "${win:-}" ] || { echo "no window"; exit 1; }
+win=$(wait_for_window 'ムルテカ') || { echo "no window"; exit 1; }
 xprop -id "$win" WM_CLASS > "$WORK/class.txt"
 xprop -id "$win" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' > "$WORK/icons.txt" || true
 kill "$pid"

@@ -8,14 +8,7 @@ skip_without Xvfb xdotool iconv
 cat > "$WORK/session.sh" <<'INNER'
 set -euo pipefail
 MURUTEKA="$1"; WORK="$2"
-find_window() {
-    for _ in $(seq 100); do
-        win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) &&
-            [ -n "$win" ] && return 0
-        sleep 0.1
-    done
-    echo "no window"; exit 1
-}
+find_window() { win=$(wait_for_window 'ムルテカ') || { echo "no window"; exit 1; }; }
 "$MURUTEKA" --midi-out none --record "$WORK/take.txt" --record "$WORK/take.mid" 2>"$WORK/err" &
 pid=$!
 find_window

@@ -17,11 +17,7 @@ set -euo pipefail
 MURUTEKA="$1"; WORK="$2"
 "$MURUTEKA" --verbose 2>"$WORK/stderr" &
 pid=$!
-for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) && [ -n "$win" ] && break
-    sleep 0.1
-done
-[ -n "${win:-}" ] || { echo "no window"; exit 1; }
+win=$(wait_for_window 'ムルテカ') || { echo "no window"; exit 1; }
 xdotool windowfocus --sync "$win"
 parecord --latency-msec=20 -d nullsink.monitor --file-format=wav --format=s16le --channels=1 "$WORK/monitor.wav" &
 recorder=$!

@@ -9,11 +9,7 @@ set -euo pipefail
 MURUTEKA="$1"; WORK="$2"
 "$MURUTEKA" --midi-out "trace:$WORK/trace.log" &
 pid=$!
-for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name 'ムルテカ' 2>/dev/null | head -n 1) && [ -n "$win" ] && break
-    sleep 0.1
-done
-[ -n "${win:-}" ] || { echo "no window"; exit 1; }
+win=$(wait_for_window 'ムルテカ') || { echo "no window"; exit 1; }
 sleep 0.5
 xdotool windowfocus --sync "$win"
 [ ! -s "$WORK/trace.log" ] || { echo "messages at start"; exit 1; }
