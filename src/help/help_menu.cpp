@@ -4,9 +4,9 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include "accessible_widgets.h"
 #include "fonts.h"
 #include "help_pages.h"
-#include "keyboard_accessibility.h"
 #include "twips.h"
 
 namespace help {
@@ -47,7 +47,7 @@ HelpMenu::HelpMenu(QWidget* parent) : QDialog(parent) {
     m_command2 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     m_command2->setGeometry(ui::twipsRect(7860, 5, 1080, 370, *this));
     m_command2->setAutoDefault(false);
-    m_combo1 = new keyboard::NamedComboBox(this);
+    m_combo1 = new ui::NamedComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     m_combo1->setGeometry(ui::twipsRect(105, 5, 2800, 370, *this));
     m_combo1->hide();

@@ -5,9 +5,9 @@
 #include <QHash>
 #include <QLabel>
 #include <QPointer>
-#include <QRegularExpression>
 #include <array>
 
+#include "accessible_widgets.h"
 #include "keyboard_drawing.h"
 #include "main_window.h"
 
@@ -189,62 +189,10 @@ QAccessible::State KeyAccessible::state() const {
     return state;
 }
 
-class StatusStripAccessible final : public QAccessibleWidget {
-  public:
-    explicit StatusStripAccessible(StatusStrip* label)
-        : QAccessibleWidget(label, QAccessible::StatusBar) {}
-    QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
-            return static_cast<QLabel*>(widget())->text().trimmed();
-        }
-        return QAccessibleWidget::text(t);
-    }
-};
-
-// A drop-down list that is said by its name; its items are its one child, the list view.
-class NamedComboAccessible final : public QAccessibleWidget {
-  public:
-    explicit NamedComboAccessible(NamedComboBox* combo)
-        : QAccessibleWidget(combo, QAccessible::ComboBox) {}
-    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
-    QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value) return combo()->currentText();
-        if (t == QAccessible::Name && combo()->accessibleName().isEmpty()) {
-            return combo()->currentText();
-        }
-        return QAccessibleWidget::text(t);
-    }
-    int childCount() const override { return 1; }
-    QAccessibleInterface* child(int index) const override {
-        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface* child) const override {
-        return child != nullptr && child->object() == combo()->view() ? 0 : -1;
-    }
-    QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.expandable = true;
-        state.hasPopup = true;
-        state.expanded = combo()->view()->isVisible();
-        state.collapsed = !state.expanded;
-        return state;
-    }
-    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
-    void doAction(const QString& actionName) override {
-        if (actionName == showMenuAction() || actionName == pressAction()) combo()->showPopup();
-    }
-};
-
 QAccessibleInterface* Factory(const QString& className, QObject* object) {
     if (object == nullptr || !object->isWidgetType()) return nullptr;
     if (className == QLatin1String("keyboard::Picture1")) {
         return new PictureAccessible(static_cast<Picture1*>(object));
-    }
-    if (className == QLatin1String("keyboard::StatusStrip")) {
-        return new StatusStripAccessible(static_cast<StatusStrip*>(object));
-    }
-    if (className == QLatin1String("keyboard::NamedComboBox")) {
-        return new NamedComboAccessible(static_cast<NamedComboBox*>(object));
     }
     return nullptr;
 }
@@ -253,6 +201,7 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 
 void InstallKeyboardAccessibility() {
     static const bool installed = [] {
+        ui::InstallWidgetAccessibility();
         QAccessible::installFactory(Factory);
         return true;
     }();
@@ -277,19 +226,6 @@ QString AccessibleNoteDescription(std::int16_t note) {
         .arg(QString::fromUtf8(names[static_cast<std::size_t>(midi % 12)]))
         .arg(midi / 12 - 1)
         .arg(midi);
-}
-
-QString WithoutAccessKey(const QString& caption) {
-    QString text = caption;
-    text.remove(QRegularExpression(QStringLiteral("\\(&[^&]\\)")));
-    text.replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
-    return text;
-}
-
-StatusStrip::StatusStrip(const QString& text, QWidget* parent) : QLabel(parent) {
-    // Set here, not by QLabel's constructor, so that a screen reader already listening is
-    // given this class's interface and not a plain label's.
-    setText(text);
 }
 
 void KeyMarkChanged(Picture1& picture, int k, bool on) {

@@ -187,11 +187,13 @@ void Form1::FlushPendingReleases() {
 
 Form1::SoundingNote Form1::StartNote(std::int16_t note) {
     Module1::NoteOn(note);
+    if (m_playerNoteObserver) m_playerNoteObserver(note, true);
     return {note, Module1::MidiChannel};
 }
 
 void Form1::EndNote(const SoundingNote& sounding) {
     Module1::NoteOff(sounding.note, sounding.channel);
+    if (m_playerNoteObserver) m_playerNoteObserver(sounding.note, false);
 }
 
 void Form1::Picture1_KeyDown(std::int16_t keyCode) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 
+#include "accessible_widgets.h"
 #include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
@@ -41,7 +42,7 @@ Form1::Form1(Form1Hooks hooks, QWidget* parent) : QWidget(parent), m_hooks(std::
     m_picture->onFocusLost = [this] { ReleaseAllHeldKeys(); };
     m_picture->onMouseLost = [this] { MouseLost(); };
 
-    m_combo = new NamedComboBox(this);
+    m_combo = new ui::NamedComboBox(this);
     m_combo->setObjectName(QStringLiteral("Combo1"));
     m_combo->setGeometry(ui::twipsRect(500, 2600, 1000, 300, *this));
     m_combo->setEditable(false);

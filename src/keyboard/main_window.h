@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "key_layout.h"
@@ -56,6 +57,13 @@ class Form1 : public QWidget {
     bool PrintLayoutToPdf(const QString& path);
     void SetLayoutDegree(std::int16_t degree) { m_layoutDegree = degree; }
 
+    // Told of every note the player starts or ends at the window, typed or clicked, once it has
+    // been sent. Empty: nobody listens.
+    using PlayerNoteObserver = std::function<void(std::int16_t note, bool on)>;
+    void setPlayerNoteObserver(PlayerNoteObserver observer) {
+        m_playerNoteObserver = std::move(observer);
+    }
+
     // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
     void ReleaseAllHeldKeys();
     // Ends the note the mouse is playing, once, on the channel it started on.
@@ -101,9 +109,10 @@ class Form1 : public QWidget {
     void DrawPicture();
     void InvertKeySquare(int k);
     SoundingNote StartNote(std::int16_t note);
-    static void EndNote(const SoundingNote& sounding);
+    void EndNote(const SoundingNote& sounding);
 
     Form1Hooks m_hooks;
+    PlayerNoteObserver m_playerNoteObserver;
     Picture1* m_picture = nullptr;
     QComboBox* m_combo = nullptr;
     NoteTables m_tables;

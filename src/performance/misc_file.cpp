@@ -7,8 +7,8 @@
 #include <QPainter>
 #include <QStandardPaths>
 
+#include "accessible_widgets.h"
 #include "fonts.h"
-#include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
 #include "songs_folder.h"
@@ -139,19 +139,19 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     place(m_command2, 4970, 1460, 1400, 460);
     m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     place(m_command1, 6440, 1460, 1400, 460);
-    m_label2 = new keyboard::StatusStrip(FromUtf8(IdleStatus), this);
+    m_label2 = new ui::StatusStrip(FromUtf8(IdleStatus), this);
     place(m_label2, 1215, 915, 3720, 225);
     m_label3 = new QLabel(QStringLiteral("ﾃﾝﾎﾟ(&T):"), this);
     place(m_label3, 100, 1510, 3720, 225);
-    m_combo1 = new keyboard::NamedComboBox(this);
+    m_combo1 = new ui::NamedComboBox(this);
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     place(m_combo1, 1215, 1460, 1000, 300);
     m_label3->setBuddy(m_combo1);
     m_label3->lower();
     m_picture2->lower();
     // Screen readers say the boxes by their labels' words.
-    m_text1->setAccessibleName(keyboard::WithoutAccessKey(m_label1->text()));
-    m_combo1->setAccessibleName(keyboard::WithoutAccessKey(m_label3->text()));
+    m_text1->setAccessibleName(ui::WithoutAccessKey(m_label1->text()));
+    m_combo1->setAccessibleName(ui::WithoutAccessKey(m_label3->text()));
     for (QPushButton* button : {m_command1, m_command2, m_command3}) button->setAutoDefault(false);
     setTabOrder(m_text1, m_command3);
     setTabOrder(m_command3, m_command2);
