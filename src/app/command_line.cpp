@@ -88,6 +88,29 @@ bool takeRecord(const std::vector<std::string>& args, std::size_t& i, CommandLin
     return true;
 }
 
+// The practice options need --practice, and --practice needs the window to itself.
+std::string PracticeProblem(const CommandLine& c, bool noMusicFile) {
+    const bool practice = !c.practiceFile.empty();
+    if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0) &&
+        !practice) {
+        return "--in-time, --metronome, --from, --to and --repeat-clean need --practice FILE";
+    }
+    if (c.metronome && !c.inTime) return "--metronome needs --in-time";
+    if (c.fromLine > 0 && c.toLine > 0 && c.toLine < c.fromLine) {
+        return "--to names a line before --from";
+    }
+    if (!practice && !c.practiceDialog) return {};
+    if (practice && c.practiceDialog)
+        return "--practice and --practice-dialog cannot be used together";
+    if (!c.mode.empty() || !c.printLayout.empty() || c.listOutputs) {
+        return "--practice and --practice-dialog need the window; they cannot be used with --" +
+               (c.mode.empty() ? std::string(c.listOutputs ? "list-midi-outputs" : "print-layout")
+                               : c.mode);
+    }
+    if (!noMusicFile) return "--practice names the music file; no other file can be given";
+    return {};
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -110,6 +133,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.listOutputs = true;
         } else if (arg == "--verbose") {
             result.verbose = true;
+        } else if (arg == "--practice-dialog") {
+            result.practiceDialog = true;
+        } else if (arg == "--in-time") {
+            result.inTime = true;
+        } else if (arg == "--metronome") {
+            result.metronome = true;
+        } else if (takeValue(args, i, "--practice", result.practiceFile, result.error) ||
+                   takeNumber(args, i, "--from", 1, 999999, result.fromLine, result.error) ||
+                   takeNumber(args, i, "--to", 1, 999999, result.toLine, result.error) ||
+                   takeNumber(args, i, "--repeat-clean", 1, 99, result.cleanRepeats,
+                              result.error)) {
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
@@ -142,6 +176,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (result.error.empty() && recording && (!result.printLayout.empty() || result.listOutputs)) {
         result.error = "--record cannot be used with --print-layout or --list-midi-outputs";
     }
+    if (result.error.empty()) result.error = PracticeProblem(result, rest.empty());
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (i > 0) result.commandLineFile += ' ';
         result.commandLineFile += rest[i];
@@ -175,8 +210,18 @@ std::string UsageText() {
            "  --record FILE.mid      record it as a Standard MIDI File, exact times; both may be\n"
            "                         given. F9, closing the window, Ctrl-C or a kill end both;\n"
            "                         the caption shows [録音中] meanwhile\n"
-           "  --tempo N              tempo of --play, --export-midi, --render-wav and --record\n"
-           "                         (default 126)\n"
+           "  --practice FILE        practise a music file in the window: its next keys are\n"
+           "                         marked, it waits for them, and says how it went (Esc\n"
+           "                         stops); F3 in the window opens the practice dialog\n"
+           "  --in-time              practise in time after a count-in of one bar, instead of\n"
+           "                         waiting for each note\n"
+           "  --metronome            with --in-time: keep clicking through the song\n"
+           "  --from LINE, --to LINE practise only the passage from LINE to LINE of the file;\n"
+           "                         it repeats until Esc\n"
+           "  --repeat-clean N       end the passage after N clean plays in a row\n"
+           "  --practice-dialog      open the practice dialog at start\n"
+           "  --tempo N              tempo of --play, --export-midi, --render-wav, --record and\n"
+           "                         --practice (default 126)\n"
            "  --channel N            MIDI channel 0 to 15 of those modes (default 0)\n"
            "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"

@@ -23,6 +23,14 @@ struct CommandLine {
     // Files that record what is played in the window: a music file, a Standard MIDI File.
     std::string recordText;
     std::string recordMidi;
+    // Practice in the window: a music file (--practice), or the practice dialog at start.
+    std::string practiceFile;
+    bool practiceDialog = false;
+    bool inTime = false;
+    bool metronome = false;
+    int fromLine = 0;      // the passage's first line; 0: the song's start
+    int toLine = 0;        // its last line; 0: the song's end
+    int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
     int tempo = 126;
     int channel = 0;
     // The arguments that are not our options, joined with one blank, as given.

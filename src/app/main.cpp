@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <iostream>
 
@@ -16,6 +17,7 @@
 #include "misc_file.h"
 #include "output_backends.h"
 #include "output_file.h"
+#include "practice_session.h"
 #include "qt_translation.h"
 #include "recording_session.h"
 #include "take_recorder.h"
@@ -127,12 +129,38 @@ int main(int argc, char** argv) {
     keyboard::Form1Hooks hooks;
     hooks.showAutoPerformance = [&mainWindow] { performance::ShowMiscFile(*mainWindow); };
     hooks.showHelp = [] { help::ShowHelpMenu(); };
+    practice::PracticeSession* practiceSession = nullptr;
+    hooks.showPractice = [&practiceSession] { practiceSession->ShowDialog(); };
+    hooks.stopPractice = [&practiceSession] { return practiceSession->Stop(); };
     keyboard::Form1 form(hooks);
     mainWindow = &form;
+    practice::PracticeSession practice(form,
+                                       midi::parseOutputSpec(command.midiOut)->kind == "synth");
+    practiceSession = &practice;
+    form.setPlayerNoteObserver(
+        [&practice](std::int16_t note, bool on) { practice.PlayerNote(note, on); });
     if (recording) recording->start(form);
     form.Form_Load(command.commandLineFile);
     int result = recording ? recording->signalExitCode() : 0;
     if (result == 0) {
+        // A practice asked for on the command line begins once the window is up.
+        if (!command.practiceFile.empty() || command.practiceDialog) {
+            QTimer::singleShot(0, &form, [&practice, &command] {
+                if (command.practiceDialog) {
+                    practice.ShowDialog();
+                    return;
+                }
+                practice::PracticeRequest request;
+                request.file = command.practiceFile;
+                request.inTime = command.inTime;
+                request.tempo = command.tempo;
+                request.fromLine = command.fromLine;
+                request.toLine = command.toLine;
+                request.cleanRepeats = command.cleanRepeats;
+                request.metronome = command.metronome;
+                practice.Start(request);
+            });
+        }
         form.show();
         result = QApplication::exec();
     }

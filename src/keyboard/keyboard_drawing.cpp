@@ -1,5 +1,7 @@
 #include "keyboard_drawing.h"
 
+#include <algorithm>
+
 #include "keyboard_accessibility.h"
 #include "main_window.h"
 #include "twips.h"
@@ -123,6 +125,24 @@ void Form1::DrawPicture() {
         if (m_markToggled[static_cast<std::size_t>(k)]) InvertKeySquare(k);
     }
     KeyboardDrawn(*m_picture, m_layoutDegree);
+    ShowNextKeys();
+}
+
+void Form1::SetNextNotes(std::vector<std::int16_t> notes) {
+    m_nextNotes = std::move(notes);
+    ShowNextKeys();
+}
+
+void Form1::ShowNextKeys() {
+    std::vector<QRectF> boxes;
+    for (int k = 1; k <= KeyCount; ++k) {
+        const std::int16_t note = m_tables.KeyNote[static_cast<std::size_t>(k)];
+        if (note != NoNote &&
+            std::find(m_nextNotes.begin(), m_nextNotes.end(), note) != m_nextNotes.end()) {
+            boxes.push_back(KeyCapRect(k));
+        }
+    }
+    m_picture->SetGuideMarks(std::move(boxes));
 }
 
 }  // namespace keyboard

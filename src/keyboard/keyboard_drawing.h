@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 namespace keyboard {
 
@@ -19,6 +20,8 @@ inline constexpr int DesignFontSize = 11;
 inline constexpr int LargeFontSize = 22;
 inline const QColor KeyCapColor = QColor(0, 128, 0);
 inline const QColor PictureBackColor = QColor(192, 192, 192);
+// The mark of a key to strike next in practice: a colour no inversion of the grey picture makes.
+inline const QColor GuideMarkColor = QColor(255, 96, 0);
 
 // The square of key k's cap (and of its mark) in picture units.
 QRectF KeyCapRect(int k);
@@ -65,6 +68,14 @@ class Picture1 : public QWidget {
     void InvertBoxOutline(double x1, double y1, double x2, double y2, int penWidth);
     void PrintAt(double x, double y, const QString& text);
 
+    // Marks painted over the picture on the screen, never into its image: the boxes (in picture
+    // units) of the keys to strike next. Inverting a key's square leaves them as they are, and
+    // they leave the inverted marks as they are.
+    void SetGuideMarks(std::vector<QRectF> boxes);
+    const std::vector<QRectF>& GuideMarks() const { return m_guideMarks; }
+    // The picture as the screen shows it: the image with the guide marks over it.
+    QImage ShownImage() const;
+
     // Events are handed to the main window as they come.
     std::function<void(QKeyEvent*)> onKeyPress;
     std::function<void(QKeyEvent*)> onKeyRelease;
@@ -91,7 +102,10 @@ class Picture1 : public QWidget {
     void loseMouse();
     void ensureImage();
     void invertPixels(QRect rect);
+    QRect guidePixels(const QRectF& box) const;
+    void paintGuideMarks(QPainter& painter) const;
     QImage m_image;
+    std::vector<QRectF> m_guideMarks;
     QFont m_font;
     int m_fontSize = DesignFontSize;
 };

@@ -14,6 +14,7 @@ constexpr std::int16_t VK_ESCAPE = 27;
 constexpr std::int16_t VK_NUMPAD0 = 96;
 constexpr std::int16_t VK_F1 = 112;
 constexpr std::int16_t VK_F2 = 113;
+constexpr std::int16_t VK_F3 = 114;
 constexpr std::int16_t VK_F4 = 115;
 constexpr std::int16_t VK_F5 = 116;
 constexpr std::int16_t VK_F6 = 117;
@@ -214,6 +215,9 @@ void Form1::Picture1_KeyDown(std::int16_t keyCode) {
         case VK_F2:
             if (m_hooks.showAutoPerformance) m_hooks.showAutoPerformance();
             break;
+        case VK_F3:
+            if (m_hooks.showPractice) m_hooks.showPractice();
+            break;
         case VK_F4:
             SetLayout(LayoutF4);
             break;
@@ -236,7 +240,7 @@ void Form1::Picture1_KeyDown(std::int16_t keyCode) {
             ShowVersion();
             break;
         case VK_ESCAPE:
-            PrintLayout();
+            if (!(m_hooks.stopPractice && m_hooks.stopPractice())) PrintLayout();
             m_keyHeld[VK_ESCAPE] = 0;
             break;
         default:

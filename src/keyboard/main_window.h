@@ -22,6 +22,9 @@ namespace keyboard {
 struct Form1Hooks {
     std::function<void()> showAutoPerformance;  // F2, and a file named on the command line
     std::function<void()> showHelp;             // F11
+    std::function<void()> showPractice;         // F3
+    // Esc: stops a practice and answers true; false when none runs, and Esc prints.
+    std::function<bool()> stopPractice;
 };
 
 // Replaces the default printer, for tests.
@@ -56,6 +59,8 @@ class Form1 : public QWidget {
     bool PrintLayoutOn(QPrinter& printer);
     bool PrintLayoutToPdf(const QString& path);
     void SetLayoutDegree(std::int16_t degree) { m_layoutDegree = degree; }
+    // F4-F7: the layout, and the keyboard drawn afresh in it.
+    void SetLayout(std::int16_t degree);
 
     // Told of every note the player starts or ends at the window, typed or clicked, once it has
     // been sent. Empty: nobody listens.
@@ -63,6 +68,11 @@ class Form1 : public QWidget {
     void setPlayerNoteObserver(PlayerNoteObserver observer) {
         m_playerNoteObserver = std::move(observer);
     }
+
+    // Practice: the keys that play these notes in the current layout carry the next-key mark,
+    // also after a layout change, until the next call. An empty list takes the marks away.
+    void SetNextNotes(std::vector<std::int16_t> notes);
+    const std::vector<std::int16_t>& NextNotes() const { return m_nextNotes; }
 
     // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
     void ReleaseAllHeldKeys();
@@ -101,13 +111,13 @@ class Form1 : public QWidget {
     void KeyPressed(const QKeyEvent& event);
     void KeyReleased(const QKeyEvent& event);
     void FlushPendingReleases();
-    void SetLayout(std::int16_t degree);
     void ShowVersion();
     void ToggleChannelList();
     void TakeKeyboardBack();
     void RedrawPicture();
     void DrawPicture();
     void InvertKeySquare(int k);
+    void ShowNextKeys();
     SoundingNote StartNote(std::int16_t note);
     void EndNote(const SoundingNote& sounding);
 
@@ -122,6 +132,7 @@ class Form1 : public QWidget {
     KeyTable<std::optional<SoundingNote>> m_keySounding{};
     // Keys whose mark is toggled away from the drawing's resting state.
     KeyTable<bool> m_markToggled{};
+    std::vector<std::int16_t> m_nextNotes;
     bool m_drawingPass = false;
     std::int16_t m_mouseKey = 0;
     std::int16_t m_mouseDownKey = 0;

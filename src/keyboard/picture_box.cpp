@@ -1,5 +1,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 
@@ -95,10 +96,48 @@ void Picture1::PrintAt(double x, double y, const QString& text) {
     update();
 }
 
-void Picture1::paintEvent(QPaintEvent*) {
+void Picture1::SetGuideMarks(std::vector<QRectF> boxes) {
+    if (boxes == m_guideMarks) return;
+    for (const QRectF& box : m_guideMarks) update(guidePixels(box));
+    m_guideMarks = std::move(boxes);
+    for (const QRectF& box : m_guideMarks) update(guidePixels(box));
+}
+
+// The inside of a key's square, clear of its outline, where the mark is drawn as a thick frame.
+QRect Picture1::guidePixels(const QRectF& box) const {
+    const QRect square(QPoint(toPixelX(box.left()), toPixelY(box.top())),
+                       QPoint(toPixelX(box.right()), toPixelY(box.bottom())));
+    const int inset = std::max(2, square.width() / 12);
+    return square.adjusted(inset, inset, -inset, -inset);
+}
+
+void Picture1::paintGuideMarks(QPainter& painter) const {
+    for (const QRectF& box : m_guideMarks) {
+        const QRect inside = guidePixels(box);
+        const int pen = std::max(2, inside.width() / 8);
+        // Four filled bands: a pen would spread half its width outside the box.
+        for (const QRect& band :
+             {QRect(inside.left(), inside.top(), inside.width(), pen),
+              QRect(inside.left(), inside.bottom() - pen + 1, inside.width(), pen),
+              QRect(inside.left(), inside.top(), pen, inside.height()),
+              QRect(inside.right() - pen + 1, inside.top(), pen, inside.height())}) {
+            painter.fillRect(band, GuideMarkColor);
+        }
+    }
+}
+
+QImage Picture1::ShownImage() const {
+    QImage shown = m_image;
+    QPainter painter(&shown);
+    paintGuideMarks(painter);
+    return shown;
+}
+
+void Picture1::paintEvent(QPaintEvent* event) {
     ensureImage();
     QPainter painter(this);
-    painter.drawImage(0, 0, m_image);
+    painter.drawImage(event->rect(), m_image, event->rect());
+    paintGuideMarks(painter);
 }
 
 void Picture1::resizeEvent(QResizeEvent*) {

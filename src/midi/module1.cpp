@@ -19,6 +19,10 @@ void NoteOn(std::int16_t offset) {
     send(PackNoteMessage(offset, MidiChannel, true));
 }
 
+void SendShortMessage(std::uint32_t message) {
+    midi::midiOutShortMsgAside(hMidiOut, message);
+}
+
 void NoteOff(std::int16_t offset) {
     send(PackNoteMessage(offset, MidiChannel, false));
 }

@@ -35,6 +35,15 @@ constexpr std::optional<std::uint32_t> PackNoteMessage(std::int16_t offset, std:
 
 void NoteOn(std::int16_t offset);
 void NoteOff(std::int16_t offset);
+// A short message of the program's own (a click on the percussion channel, a program change),
+// packed as status | data1 << 8 | data2 << 16: it sounds through the same output as the notes,
+// and a recording of what the player played leaves it out.
+constexpr std::uint32_t PackShortMessage(std::uint8_t status, std::uint8_t data1,
+                                         std::uint8_t data2 = 0) {
+    return status | (static_cast<std::uint32_t>(data1 & 0x7F) << 8) |
+           (static_cast<std::uint32_t>(data2 & 0x7F) << 16);
+}
+void SendShortMessage(std::uint32_t message);
 // Ends a note on the channel it was started on, whatever the current channel is now.
 void NoteOff(std::int16_t offset, std::int32_t channel);
 void SetChannel(std::int32_t index);

@@ -45,6 +45,12 @@ std::uint32_t midiOutShortMsg(HMIDIOUT handle, std::uint32_t message) {
     return kNoError;
 }
 
+std::uint32_t midiOutShortMsgAside(HMIDIOUT handle, std::uint32_t message) {
+    if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
+    backendSlot()->sendAside(message);
+    return kNoError;
+}
+
 std::uint32_t midiOutClose(HMIDIOUT handle) {
     if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
     deviceOpen = false;

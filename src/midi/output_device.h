@@ -17,6 +17,9 @@ class OutputBackend {
     // an existing port, a trace file). May do the expensive set-up on its first call.
     virtual bool available() = 0;
     virtual void send(std::uint32_t message) = 0;
+    // A message the program adds of its own accord (a practice's clicks and wrong-note sound):
+    // it sounds like any other, but it is not what the player played, and recordings skip it.
+    virtual void sendAside(std::uint32_t message) { send(message); }
     virtual void close() = 0;
 };
 
@@ -33,5 +36,7 @@ std::uint32_t midiOutOpen(HMIDIOUT* handle, std::int32_t device);
 // Messages to a handle that is not open are rejected (non-zero result) and go nowhere.
 std::uint32_t midiOutShortMsg(HMIDIOUT handle, std::uint32_t message);
 std::uint32_t midiOutClose(HMIDIOUT handle);
+// midiOutShortMsg for a message of the program's own (OutputBackend::sendAside).
+std::uint32_t midiOutShortMsgAside(HMIDIOUT handle, std::uint32_t message);
 
 }  // namespace midi

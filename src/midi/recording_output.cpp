@@ -25,6 +25,10 @@ void RecordingOutput::send(std::uint32_t message) {
     m_recorder.Record(m_clock(), message);
 }
 
+void RecordingOutput::sendAside(std::uint32_t message) {
+    if (outputAvailable()) m_inner->send(message);
+}
+
 void RecordingOutput::close() {
     if (m_inner != nullptr) m_inner->close();
 }

@@ -28,6 +28,7 @@ class RecordingOutput final : public OutputBackend {
     // Always true: the recording receives the messages even when the output cannot sound.
     bool available() override;
     void send(std::uint32_t message) override;
+    void sendAside(std::uint32_t message) override;
     void close() override;
 
     // Whether the output behind the recording makes sound.

@@ -72,6 +72,19 @@ void setFileChooser(FileChooser chooser) {
     chooserSlot() = std::move(chooser);
 }
 
+std::optional<QString> ChooseMusicFile(QWidget* parent, const QString& preselected) {
+    FileChooserRequest request{
+        QStringLiteral("ファイルの選択"),
+        {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
+        preselected,
+        {}};
+    const QString songs =
+        SongsFolder(QCoreApplication::applicationDirPath(),
+                    QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    if (!songs.isEmpty()) request.places.push_back(songs);
+    return chooserSlot() ? chooserSlot()(parent, request) : ChooseWithDialog(parent, request);
+}
+
 void setPerformanceClock(PerformanceClock clock) {
     clockSlot() = std::move(clock);
 }
@@ -204,17 +217,7 @@ void MiscFile::EnableInputs(bool enabled) {
 }
 
 void MiscFile::Command3_Click() {
-    FileChooserRequest request{
-        QStringLiteral("ファイルの選択"),
-        {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
-        m_lastChosen,
-        {}};
-    const QString songs =
-        SongsFolder(QCoreApplication::applicationDirPath(),
-                    QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
-    if (!songs.isEmpty()) request.places.push_back(songs);
-    const auto chosen =
-        chooserSlot() ? chooserSlot()(this, request) : ChooseWithDialog(this, request);
+    const auto chosen = ChooseMusicFile(this, m_lastChosen);
     if (!chosen) return;  // cancelled: the name stays
     m_lastChosen = *chosen;
     m_text1->setText(*chosen);

@@ -26,6 +26,9 @@ struct FileChooserRequest {
 };
 using FileChooser = std::function<std::optional<QString>(QWidget*, const FileChooserRequest&)>;
 void setFileChooser(FileChooser chooser);
+// Asks for a music file as the dialogs' browse buttons do: the replaced chooser, or Qt's, with the
+// installed songs among its places.
+std::optional<QString> ChooseMusicFile(QWidget* parent, const QString& preselected);
 
 // The clock a performance keeps time by, replaceable so that tests can run one in no time: the
 // time now, and a wait until a deadline that lets window events run meanwhile.

@@ -1,0 +1,149 @@
+#include "practice_dialog.h"
+
+#include <QFileInfo>
+
+#include "accessible_widgets.h"
+#include "fonts.h"
+#include "message_box.h"
+#include "twips.h"
+
+namespace practice {
+
+PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("PracticeDialog"));
+    setWindowTitle(QStringLiteral("練習"));
+    setFont(ui::GothicFont(9.75));
+    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(3400, *this));
+    auto place = [this](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(ui::twipsRect(left, top, width, height, *this));
+    };
+    auto label = [this, &place](const char* text, int left, int top, int width) {
+        auto* l = new QLabel(QString::fromUtf8(text), this);
+        place(l, left, top, width, 225);
+        return l;
+    };
+    // Created in tab order.
+    auto* picture2 = new performance::ExplanationStrip(this);
+    picture2->setObjectName(QStringLiteral("Picture2"));
+    place(picture2, 1215, 0, 6700, 700);
+    picture2->PrintAt(1, 40, QStringLiteral("ミュージックファイルを練習します。"),
+                      QColor(128, 0, 0));
+    QLabel* label1 = label("ﾌｧｲﾙ名(&F)：", 80, 400, 1200);
+    m_text1 = new performance::FileNameBox(this);
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    place(m_text1, 1215, 350, 6625, 330);
+    m_text1->setText(QString::fromStdString(last.file));
+    label1->setBuddy(m_text1);
+    m_command3 = new QPushButton(QStringLiteral("参照(&R)..."), this);
+    place(m_command3, 6440, 840, 1400, 400);
+
+    label("練習：", 100, 930, 1100);
+    m_option1 = new QRadioButton(QStringLiteral("1音ずつ待つ(&W)"), this);
+    place(m_option1, 1215, 880, 2200, 300);
+    m_option2 = new QRadioButton(QStringLiteral("ﾃﾝﾎﾟどおり(&I)"), this);
+    place(m_option2, 3500, 880, 2200, 300);
+    (last.inTime ? m_option2 : m_option1)->setChecked(true);
+
+    QLabel* label3 = label("ﾃﾝﾎﾟ(&T):", 100, 1430, 1100);
+    m_combo1 = new ui::NamedComboBox(this);
+    m_combo1->setObjectName(QStringLiteral("Combo1"));
+    place(m_combo1, 1215, 1380, 1000, 300);
+    for (const int tempo : PracticeTempi) m_combo1->addItem(QString::number(tempo));
+    const int tempoIndex = m_combo1->findText(QString::number(last.tempo));
+    m_combo1->setCurrentIndex(tempoIndex >= 0 ? tempoIndex : m_combo1->findText("126"));
+    label3->setBuddy(m_combo1);
+    m_check1 = new QCheckBox(QStringLiteral("ﾒﾄﾛﾉｰﾑ(&M)"), this);
+    place(m_check1, 3500, 1380, 2200, 300);
+    m_check1->setChecked(last.metronome);
+
+    // A passage: 0 in either box means the song's own start or end.
+    QLabel* label4 = label("行(&L):", 100, 1910, 1100);
+    m_spin1 = new QSpinBox(this);
+    place(m_spin1, 1215, 1860, 1300, 300);
+    m_spin1->setRange(0, 99999);
+    m_spin1->setSpecialValueText(QStringLiteral("最初"));
+    m_spin1->setValue(last.fromLine);
+    label4->setBuddy(m_spin1);
+    label("～", 2600, 1910, 300);
+    m_spin2 = new QSpinBox(this);
+    place(m_spin2, 2900, 1860, 1300, 300);
+    m_spin2->setRange(0, 99999);
+    m_spin2->setSpecialValueText(QStringLiteral("最後"));
+    m_spin2->setValue(last.toLine);
+    QLabel* label6 = label("反復(&N):", 100, 2390, 1100);
+    m_spin3 = new QSpinBox(this);
+    place(m_spin3, 1215, 2340, 3000, 300);
+    m_spin3->setRange(0, 99);
+    m_spin3->setSpecialValueText(QStringLiteral("Escまで"));
+    m_spin3->setSuffix(QStringLiteral("回ﾐｽなしで終了"));
+    m_spin3->setValue(last.cleanRepeats);
+    label6->setBuddy(m_spin3);
+
+    m_command2 = new QPushButton(QStringLiteral("開始(&S)"), this);
+    place(m_command2, 4970, 2800, 1400, 460);
+    m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+    place(m_command1, 6440, 2800, 1400, 460);
+    m_command2->setDefault(true);
+    picture2->lower();
+
+    // Screen readers say the boxes by their labels' words.
+    m_text1->setAccessibleName(ui::WithoutAccessKey(label1->text()));
+    m_combo1->setAccessibleName(ui::WithoutAccessKey(label3->text()));
+    m_spin1->setAccessibleName(QStringLiteral("最初の行"));
+    m_spin2->setAccessibleName(QStringLiteral("最後の行"));
+    m_spin3->setAccessibleName(ui::WithoutAccessKey(label6->text()));
+
+    connect(m_command1, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(m_option2, &QRadioButton::toggled, this, [this] { Option_Click(); });
+    Option_Click();
+    m_text1->setFocus();
+}
+
+PracticeRequest PracticeDialog::Request() const {
+    PracticeRequest request;
+    request.file = m_text1->text().trimmed().toStdString();
+    request.inTime = m_option2->isChecked();
+    request.tempo = m_combo1->currentText().toInt();
+    request.metronome = request.inTime && m_check1->isChecked();
+    request.fromLine = m_spin1->value();
+    request.toLine = m_spin2->value();
+    // A passage given backwards is the same passage.
+    if (request.fromLine > 0 && request.toLine > 0 && request.toLine < request.fromLine) {
+        std::swap(request.fromLine, request.toLine);
+    }
+    request.cleanRepeats = m_spin3->value();
+    return request;
+}
+
+void PracticeDialog::Option_Click() {
+    // The metronome clicks only while the song keeps time.
+    m_check1->setEnabled(m_option2->isChecked());
+}
+
+void PracticeDialog::Command2_Click() {
+    const QString name = m_text1->text().trimmed();
+    if (!QFileInfo(name).isFile()) {
+        ui::showMessage(this, {QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。"),
+                               ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+        m_text1->setFocus();
+        return;
+    }
+    accept();
+}
+
+void PracticeDialog::Command3_Click() {
+    const auto chosen = performance::ChooseMusicFile(this, m_lastChosen);
+    if (!chosen) return;  // cancelled: the name stays
+    m_lastChosen = *chosen;
+    m_text1->setText(*chosen);
+}
+
+std::optional<PracticeRequest> ShowPracticeDialog(QWidget* parent, const PracticeRequest& last) {
+    PracticeDialog dialog(last, parent);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Request();
+}
+
+}  // namespace practice

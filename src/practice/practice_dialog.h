@@ -1,0 +1,63 @@
+// The practice dialog (F3): a music file's name, how to practise, a tempo, a passage, Start/Close.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <optional>
+
+#include "misc_file.h"
+#include "practice_request.h"
+
+namespace practice {
+
+// The tempi offered: the performance dialog's 108 to 168, and slower ones for learning.
+inline constexpr int PracticeTempi[] = {60, 72, 84, 96, 108, 126, 138, 150, 168};
+
+class PracticeDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // Opens with the choices of the last practice.
+    explicit PracticeDialog(const PracticeRequest& last, QWidget* parent = nullptr);
+
+    // The choices as they stand.
+    PracticeRequest Request() const;
+    void Command2_Click();  // Start: closes with the choices when the file is there
+    void Command3_Click();  // Browse
+    void Option_Click();
+
+    QLineEdit* Text1() { return m_text1; }
+    QRadioButton* Option1() { return m_option1; }
+    QRadioButton* Option2() { return m_option2; }
+    QComboBox* Combo1() { return m_combo1; }
+    QCheckBox* Check1() { return m_check1; }
+    QSpinBox* Spin1() { return m_spin1; }
+    QSpinBox* Spin2() { return m_spin2; }
+    QSpinBox* Spin3() { return m_spin3; }
+    QPushButton* Command1() { return m_command1; }
+    QPushButton* Command2() { return m_command2; }
+    QPushButton* Command3() { return m_command3; }
+
+  private:
+    performance::FileNameBox* m_text1 = nullptr;
+    QPushButton* m_command3 = nullptr;
+    QRadioButton* m_option1 = nullptr;
+    QRadioButton* m_option2 = nullptr;
+    QComboBox* m_combo1 = nullptr;
+    QCheckBox* m_check1 = nullptr;
+    QSpinBox* m_spin1 = nullptr;
+    QSpinBox* m_spin2 = nullptr;
+    QSpinBox* m_spin3 = nullptr;
+    QPushButton* m_command2 = nullptr;
+    QPushButton* m_command1 = nullptr;
+    QString m_lastChosen;
+};
+
+// Shows the dialog modally; the choices when Start was pressed, nothing when it was closed.
+std::optional<PracticeRequest> ShowPracticeDialog(QWidget* parent, const PracticeRequest& last);
+
+}  // namespace practice

@@ -1,0 +1,18 @@
+// What the player asked to practise: from the command line or the practice dialog. Plain C++.
+#pragma once
+
+#include <string>
+
+namespace practice {
+
+struct PracticeRequest {
+    std::string file;
+    bool inTime = false;  // false: wait for each step
+    int tempo = 126;
+    int fromLine = 0;      // the passage's first line; 0: the song's start
+    int toLine = 0;        // its last line; 0: the song's end
+    int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
+    bool metronome = false;
+};
+
+}  // namespace practice

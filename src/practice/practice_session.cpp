@@ -1,0 +1,305 @@
+#include "practice_session.h"
+
+#include <QEvent>
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "accessible_widgets.h"
+#include "keyboard_accessibility.h"
+#include "message_box.h"
+#include "module1.h"
+#include "practice_dialog.h"
+#include "practice_history.h"
+
+namespace practice {
+namespace {
+
+// General MIDI: the percussion channel (10 as users count it) and its clicks.
+constexpr std::uint8_t PercussionNoteOn = 0x99;
+constexpr std::uint8_t SideStick = 37;
+constexpr std::uint8_t HighWoodBlock = 76;
+constexpr std::uint8_t LowWoodBlock = 77;
+constexpr int ClickMs = 60;
+// The wrong-note sound: a square lead, far from any piano.
+constexpr std::uint8_t WrongNoteProgram = 80;
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string AbsolutePath(const std::string& file) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(file, error);
+    return error ? file : absolute.lexically_normal().string();
+}
+
+// Closing the window ends a practice as Esc does, before the window lets its keys go and closes
+// the output, so that the history gets its line and nothing is left sounding.
+class CloseWatcher : public QObject {
+  public:
+    CloseWatcher(QObject* parent, std::function<void()> onClose)
+        : QObject(parent), m_onClose(std::move(onClose)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close) m_onClose();
+        return false;
+    }
+
+  private:
+    std::function<void()> m_onClose;
+};
+
+}  // namespace
+
+PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
+    : m_form(form), m_builtInSynth(builtInSynth) {
+    m_wake.setSingleShot(true);
+    m_wake.setTimerType(Qt::PreciseTimer);
+    connect(&m_wake, &QTimer::timeout, this, [this] { Wake(); });
+    m_clickOff.setSingleShot(true);
+    connect(&m_clickOff, &QTimer::timeout, this, [this] { EndClick(); });
+    m_form.installEventFilter(new CloseWatcher(this, [this] {
+        if (running()) {
+            m_engine->Stop(Clock::now());
+            Finish(false);
+        }
+    }));
+}
+
+PracticeSession::~PracticeSession() {
+    m_wake.stop();
+    EndClick();
+    EndWrongNotes();
+}
+
+void PracticeSession::ShowDialog() {
+    if (const auto request = ShowPracticeDialog(&m_form, m_last)) Start(*request);
+}
+
+bool PracticeSession::Start(const PracticeRequest& request) {
+    if (running()) Stop();
+    m_last = request;
+    const QString name = FromUtf8(request.file);
+    performance::MusicFileReader reader;
+    if (!reader.Open(request.file)) {
+        ui::showMessage(&m_form,
+                        {QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。"),
+                         ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+        return false;
+    }
+    SongOptions songOptions;
+    songOptions.fromLine = static_cast<std::uint64_t>(std::max(0, request.fromLine));
+    songOptions.toLine = static_cast<std::uint64_t>(std::max(0, request.toLine));
+    Song song = BuildSong(reader, songOptions);
+    // The layout that plays the song, the standard one when several do; its notes are the
+    // ones to practise, and the others are named once and passed.
+    m_form.SetLayout(ChooseLayout(song));
+    LeaveOutUnplayable(song, PlayableNotes(m_form.noteTables()));
+    if (song.steps.empty()) {
+        ui::showMessage(&m_form, {QStringLiteral("「") + name +
+                                      QStringLiteral("」には、練習できる音がありません。"),
+                                  ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+        return false;
+    }
+    if (const std::string unplayable = UnplayableMessage(song); !unplayable.empty()) {
+        std::cerr << unplayable << "\n";
+        ui::showMessage(&m_form,
+                        {FromUtf8(unplayable), ui::AppTitle, ui::Icon::None, ui::Buttons::Ok});
+    }
+
+    PracticeOptions options;
+    options.mode = request.inTime ? Mode::InTime : Mode::Wait;
+    options.tempo = request.tempo;
+    options.metronome = request.inTime && request.metronome;
+    options.loop = request.fromLine > 0 || request.toLine > 0 || request.cleanRepeats > 0;
+    options.cleanPasses = request.cleanRepeats;
+    m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
+    m_file = AbsolutePath(request.file);
+    m_caption = m_form.windowTitle();
+    m_announcedStep.reset();
+    if (m_builtInSynth) {
+        m_wrongChannel = Module1::MidiChannel == 15 ? 14 : 15;
+        Module1::SendShortMessage(Module1::PackShortMessage(
+            static_cast<std::uint8_t>(0xC0 | m_wrongChannel), WrongNoteProgram));
+    }
+    const auto now = Clock::now();
+    m_engine->Start(now);
+    Handle(m_engine->Advance(now));
+    ShowProgress();
+    Schedule();
+    return true;
+}
+
+bool PracticeSession::Stop() {
+    if (!running()) return false;
+    m_engine->Stop(Clock::now());
+    Finish(true);
+    return true;
+}
+
+void PracticeSession::PlayerNote(std::int16_t note, bool on) {
+    if (!on) {
+        const auto wrong = std::find_if(m_wrongSounding.begin(), m_wrongSounding.end(),
+                                        [note](const auto& s) { return s.first == note; });
+        if (wrong != m_wrongSounding.end()) {
+            Module1::SendShortMessage(*Module1::PackNoteMessage(note, wrong->second, false));
+            m_wrongSounding.erase(wrong);
+        }
+        if (running()) m_engine->NoteOff(note, Clock::now());
+        return;
+    }
+    if (!running()) return;
+    const auto now = Clock::now();
+    const Reaction reaction = m_engine->NoteOn(note, now);
+    const bool wrong =
+        reaction.meaning == Meaning::Wrong || reaction.meaning == Meaning::StruckTwice;
+    if (wrong && m_wrongChannel >= 0) {
+        if (const auto message = Module1::PackNoteMessage(note, m_wrongChannel, true)) {
+            Module1::SendShortMessage(*message);
+            m_wrongSounding.emplace_back(note, m_wrongChannel);
+        }
+    }
+    Handle(m_engine->Advance(now));
+    ShowProgress();
+    Schedule();
+}
+
+void PracticeSession::Wake() {
+    if (!running()) return;
+    auto now = Clock::now();
+    // The timer wakes a little early; the last stretch is slept, so that clicks keep time.
+    if (const auto wake = m_engine->NextWake();
+        wake && *wake > now && *wake - now < std::chrono::milliseconds(3)) {
+        std::this_thread::sleep_until(*wake);
+        now = Clock::now();
+    }
+    Handle(m_engine->Advance(now));
+    ShowProgress();
+    Schedule();
+}
+
+void PracticeSession::Schedule() {
+    if (!running()) return;
+    const auto wake = m_engine->NextWake();
+    if (!wake) {
+        m_wake.stop();
+        return;
+    }
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*wake - Clock::now()).count() - 1;
+    m_wake.start(static_cast<int>(std::clamp<std::int64_t>(ms, 0, 60000)));
+}
+
+void PracticeSession::Handle(const std::vector<Happening>& happenings) {
+    for (const Happening& happening : happenings) {
+        switch (happening.kind) {
+            case Happening::Kind::Click:
+                Click(happening.countIn, happening.downbeat);
+                break;
+            case Happening::Kind::Finished:
+                Finish(true);
+                return;
+            case Happening::Kind::Missed:
+            case Happening::Kind::PassDone:
+                break;
+        }
+    }
+}
+
+void PracticeSession::ShowProgress() {
+    if (!running()) return;
+    const Progress progress = m_engine->progress();
+    m_form.SetNextNotes(m_engine->Expected());
+    m_form.setWindowTitle(QStringLiteral("%1  [練習 %2/%3]")
+                              .arg(m_caption)
+                              .arg(progress.stepsDone)
+                              .arg(progress.stepCount));
+    // A screen reader hears each next step while the practice waits for it; in time the steps
+    // come faster than speech, and only the first is said.
+    const auto step = m_engine->ExpectedStep();
+    if (!step || step == m_announcedStep) return;
+    if (m_announcedStep && m_engine->options().mode == Mode::InTime) return;
+    m_announcedStep = step;
+    QStringList names;
+    const auto& keyNote = m_form.noteTables().KeyNote;
+    for (const Note note : m_engine->Expected()) {
+        const auto key = std::find(keyNote.begin() + 1, keyNote.end(), note);
+        names << (key != keyNote.end()
+                      ? keyboard::AccessibleKeyName(static_cast<int>(key - keyNote.begin()),
+                                                    m_form.LayoutDegree())
+                      : FromUtf8(NoteName(note)));
+    }
+    ui::Announce(m_form.picture(), QStringLiteral("次は ") + names.join(QStringLiteral("、")));
+}
+
+void PracticeSession::Click(bool countIn, bool downbeat) {
+    EndClick();
+    const std::uint8_t note = countIn ? SideStick : downbeat ? HighWoodBlock : LowWoodBlock;
+    Module1::SendShortMessage(
+        Module1::PackShortMessage(PercussionNoteOn, note, (countIn || downbeat) ? 110 : 90));
+    m_clickNote = note;
+    m_clickOff.start(ClickMs);
+}
+
+void PracticeSession::EndClick() {
+    m_clickOff.stop();
+    if (m_clickNote < 0) return;
+    Module1::SendShortMessage(
+        Module1::PackShortMessage(PercussionNoteOn, static_cast<std::uint8_t>(m_clickNote), 0));
+    m_clickNote = -1;
+}
+
+void PracticeSession::EndWrongNotes() {
+    for (const auto& [note, channel] : m_wrongSounding) {
+        Module1::SendShortMessage(*Module1::PackNoteMessage(note, channel, false));
+    }
+    m_wrongSounding.clear();
+    if (m_wrongChannel >= 0) {
+        // The channel gets its piano back, for a player who chooses it later.
+        Module1::SendShortMessage(
+            Module1::PackShortMessage(static_cast<std::uint8_t>(0xC0 | m_wrongChannel), 0));
+        m_wrongChannel = -1;
+    }
+}
+
+void PracticeSession::Finish(bool showBox) {
+    m_wake.stop();
+    EndClick();
+    EndWrongNotes();
+    m_form.SetNextNotes({});
+    m_form.setWindowTitle(m_caption);
+    Report(m_engine->result(), showBox);
+}
+
+void PracticeSession::Report(const Result& result, bool showBox) {
+    const std::filesystem::path path = HistoryPath();
+    QStringList problems;
+    History history;
+    if (!path.empty()) history = ReadHistory(path);
+    for (const std::string& notice : history.notices) {
+        std::cerr << notice << "\n";
+        problems << FromUtf8(notice);
+    }
+    const Best best = BestBefore(history.entries, m_file, result.mode, result.tempo);
+    std::cout << ResultLine(result, best, m_file) << std::endl;
+    const std::string written =
+        path.empty() ? std::string("練習の記録を書く場所がわかりません (HOME がありません)。")
+                     : AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
+    if (!written.empty()) {
+        std::cerr << written << "\n";
+        problems << FromUtf8(written);
+    }
+    QString text = FromUtf8(ResultMessage(result, best, m_file));
+    if (!problems.isEmpty()) text += QStringLiteral("\n\n") + problems.join('\n');
+    ui::Announce(m_form.picture(), text);
+    if (!showBox) return;
+    // The box opens once the note or key that ended the practice has been dealt with.
+    QTimer::singleShot(0, this, [this, text] {
+        ui::showMessage(&m_form, {text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
+                                  ui::Buttons::Ok});
+    });
+}
+
+}  // namespace practice

@@ -1,0 +1,67 @@
+// A practice in the keyboard window: it follows the player's notes through the window's note
+// observer, wakes on a timer for what time brings (clicks, missed notes), marks the keys to
+// strike next, shows the progress in the caption, and at the end reports the result on the
+// screen, on stdout and in the history.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "main_window.h"
+#include "practice_engine.h"
+#include "practice_request.h"
+
+namespace practice {
+
+class PracticeSession : public QObject {
+  public:
+    // builtInSynth: the notes go to the built-in synthesizer, so a wrong note may sound with an
+    // instrument of its own; on any other output practice sends nothing beyond the notes and the
+    // clicks.
+    PracticeSession(keyboard::Form1& form, bool builtInSynth);
+    ~PracticeSession() override;
+
+    // F3: the practice dialog; Start with its choices.
+    void ShowDialog();
+    // Starts a practice; a running one is stopped first. False when the file cannot be read
+    // (the player has been told).
+    bool Start(const PracticeRequest& request);
+    // Esc: stops the practice and shows the result so far; false when none runs.
+    bool Stop();
+    // Every note the player starts or ends, typed, clicked or from a MIDI keyboard.
+    void PlayerNote(std::int16_t note, bool on);
+
+    bool running() const { return m_engine != nullptr && !m_engine->finished(); }
+    const PracticeEngine* engine() const { return m_engine.get(); }
+
+  private:
+    void Wake();
+    void Handle(const std::vector<Happening>& happenings);
+    void ShowProgress();
+    void Schedule();
+    void Click(bool countIn, bool downbeat);
+    void EndClick();
+    void EndWrongNotes();
+    void Finish(bool showBox);
+    void Report(const Result& result, bool showBox);
+
+    keyboard::Form1& m_form;
+    bool m_builtInSynth;
+    PracticeRequest m_last;
+    std::unique_ptr<PracticeEngine> m_engine;
+    std::string m_file;  // absolute
+    QString m_caption;   // the window's caption before the practice
+    std::optional<std::size_t> m_announcedStep;
+    QTimer m_wake;
+    QTimer m_clickOff;
+    int m_clickNote = -1;
+    // Wrong notes sounding on the wrong-note channel: note and channel.
+    std::vector<std::pair<std::int16_t, int>> m_wrongSounding;
+    int m_wrongChannel = -1;  // -1: no instrument set for wrong notes
+};
+
+}  // namespace practice
