@@ -100,6 +100,8 @@ struct SongOptions {
 Song BuildSong(performance::MusicFileReader& reader, const SongOptions& options = {});
 // Leaves out the notes the keyboard cannot play: steps left without notes are dropped.
 void LeaveOutUnplayable(Song& song, const NoteSet& playable);
+// The notes no key plays, named once: "ソL, レI"; empty when every note has a key.
+std::string UnplayableNames(const Song& song);
 // The layout (keyboard::LayoutF4..F7 degree) whose keys play the most of the song's notes
 // (a song built with every note playable); the standard F6 wins every tie.
 std::int16_t ChooseLayout(const Song& song);
@@ -237,6 +239,13 @@ class PracticeEngine {
         std::optional<double> onsetMs;
     };
 
+    // In time: the next thing time brings, in the order a tie is handled.
+    struct Next {
+        enum Kind { None, Close, PassEnd, Open, Click } kind = None;
+        TimePoint time{};
+    };
+    Next nextEvent() const;
+
     void finish(TimePoint now, bool completed);
     void endPass(TimePoint when);
     // Wait mode.
@@ -265,6 +274,7 @@ class PracticeEngine {
     std::uint64_t m_pass = 0;  // from 0
     std::size_t m_step = 0;    // wait mode: the current step
     std::size_t m_stepsDone = 0;
+    std::size_t m_stepsDoneAhead = 0;  // in time: steps of the next pass hit before it began
     bool m_passHadFault = false;
     int m_cleanStreak = 0;
     std::uint64_t m_passesDone = 0;
