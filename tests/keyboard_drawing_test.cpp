@@ -196,4 +196,56 @@ TEST_F(FormTest, EveryCapShowsItsCharacterTopLeftAndItsNoteBelowInEveryLayoutAnd
     }
 }
 
+// The next-key mark of a practice, judged on the picture as the screen shows it: the drawing
+// itself is grey, so any coloured pixel belongs to the mark. It frames its keys from outside their
+// squares, follows a layout change, and a pressed key still shows the usual inverted mark.
+TEST_F(FormTest, NextKeyMarksFrameTheirKeysInColourAndLeaveTheSoundingMarkAlone) {
+    start();
+    form->resize(934, 400);
+    QApplication::processEvents();
+    const QImage plain = form->picture()->image();
+    const auto caps = CapsOf(plain, plain.height() / 8);
+    ASSERT_EQ(caps.size(), 36u);
+    auto coloured = [](const QImage& image, QRect area) {
+        int n = 0;
+        area &= image.rect();
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                n += (c.red() != c.green() || c.green() != c.blue()) ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    // Keys in reading order: 1..0, then Q W E R T ... (E is the 13th cap, Q the 11th).
+    auto framed = [&](std::vector<int> expected) {
+        const QImage shown = form->picture()->ShownImage();
+        int total = coloured(shown, shown.rect());
+        for (int i = 0; i < 36; ++i) {
+            const QRect cap = caps[static_cast<std::size_t>(i)];
+            const int ring = coloured(shown, cap.adjusted(-7, -7, 7, 7));
+            EXPECT_EQ(coloured(shown, cap), 0) << "inside cap " << i + 1;
+            const bool want = std::find(expected.begin(), expected.end(), i + 1) != expected.end();
+            EXPECT_EQ(ring >= 2 * (cap.width() + cap.height()), want)
+                << "cap " << i + 1 << ": " << ring;
+            if (want) total -= ring;
+        }
+        EXPECT_EQ(total, 0) << "coloured pixels away from the marked keys";
+    };
+    form->SetNextNotes({0, 4});  // ド and ミ: E and T in the standard layout
+    EXPECT_EQ(form->picture()->image(), plain) << "the mark is not drawn into the picture";
+    framed({13, 15});
+    press(Qt::Key_E);
+    EXPECT_TRUE(marked(13));
+    framed({13, 15});
+    release(Qt::Key_E);
+    EXPECT_FALSE(marked(13));
+    EXPECT_EQ(form->picture()->image(), plain);
+    press(Qt::Key_F4);  // ド on Q: ド and ミ are Q and E
+    release(Qt::Key_F4);
+    framed({11, 13});
+    form->SetNextNotes({});
+    framed({});
+}
+
 }  // namespace

@@ -103,26 +103,30 @@ void Picture1::SetGuideMarks(std::vector<QRectF> boxes) {
     for (const QRectF& box : m_guideMarks) update(guidePixels(box));
 }
 
-// The inside of a key's square, clear of its outline, where the mark is drawn as a thick frame.
+// A frame around a key's square, in the gap between the keys: it touches neither the square's
+// outline nor anything inside it, where the sounding mark and the texts are.
 QRect Picture1::guidePixels(const QRectF& box) const {
-    const QRect square(QPoint(toPixelX(box.left()), toPixelY(box.top())),
-                       QPoint(toPixelX(box.right()), toPixelY(box.bottom())));
-    const int inset = std::max(2, square.width() / 12);
-    return square.adjusted(inset, inset, -inset, -inset);
+    constexpr double Margin = 50;  // half the gap between two keys, in picture units
+    return QRect(QPoint(toPixelX(box.left() - Margin), toPixelY(box.top() - Margin)),
+                 QPoint(toPixelX(box.right() + Margin), toPixelY(box.bottom() + Margin)));
 }
 
 void Picture1::paintGuideMarks(QPainter& painter) const {
     for (const QRectF& box : m_guideMarks) {
-        const QRect inside = guidePixels(box);
-        const int pen = std::max(2, inside.width() / 8);
-        // Four filled bands: a pen would spread half its width outside the box.
-        for (const QRect& band :
-             {QRect(inside.left(), inside.top(), inside.width(), pen),
-              QRect(inside.left(), inside.bottom() - pen + 1, inside.width(), pen),
-              QRect(inside.left(), inside.top(), pen, inside.height()),
-              QRect(inside.right() - pen + 1, inside.top(), pen, inside.height())}) {
-            painter.fillRect(band, GuideMarkColor);
-        }
+        const QRect outer = guidePixels(box);
+        const QRect square(QPoint(toPixelX(box.left()), toPixelY(box.top())),
+                           QPoint(toPixelX(box.right()), toPixelY(box.bottom())));
+        const QRect inner = square.adjusted(-2, -2, 2, 2);
+        painter.fillRect(QRect(outer.topLeft(), QPoint(outer.right(), inner.top())),
+                         GuideMarkColor);
+        painter.fillRect(QRect(QPoint(outer.left(), inner.bottom()), outer.bottomRight()),
+                         GuideMarkColor);
+        painter.fillRect(
+            QRect(QPoint(outer.left(), inner.top()), QPoint(inner.left(), inner.bottom())),
+            GuideMarkColor);
+        painter.fillRect(
+            QRect(QPoint(inner.right(), inner.top()), QPoint(outer.right(), inner.bottom())),
+            GuideMarkColor);
     }
 }
 
