@@ -1,44 +1,490 @@
 #include "practice_history.h"
 
-namespace practice {
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-HistoryEntry EntryOf(const Result&, const std::string& file, std::time_t) {
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace practice {
+namespace {
+
+constexpr std::size_t Columns = 12;
+// A line longer than this is no line of ours: it is skipped unread, so that a damaged file
+// cannot fill the memory.
+constexpr std::size_t MaxLine = 64 * 1024;
+constexpr std::size_t MaxEntries = 100000;  // the newest are kept
+constexpr std::size_t NamedDamagedLines = 3;
+
+std::string Decimal(double value) {
+    char buffer[64];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    if (error != std::errc()) return "0.0";
+    std::string text(buffer, end);
+    if (text == "-0.0") text = "0.0";
+    return text;
+}
+
+// A path may hold any byte but NUL: tabs and line ends are written as \t, \n and \r, and the
+// backslash as \\, so that one practice stays one line of 12 fields.
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Unescape(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size()) return {};
+        switch (text[i]) {
+            case '\\':
+                out += '\\';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                return {};
+        }
+    }
+    return out;
+}
+
+template <class T>
+bool ParseNumber(const std::string& text, T& value) {
+    if (text.empty()) return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+template <class T>
+bool ParseOptional(const std::string& text, std::optional<T>& value) {
+    if (text.empty()) return true;
+    T number{};
+    if (!ParseNumber(text, number)) return false;
+    value = number;
+    return true;
+}
+
+std::string Optional(const std::optional<std::uint64_t>& value) {
+    return value ? std::to_string(*value) : std::string();
+}
+
+std::string Reason(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT:
+            return "ディスクの空きが足りません。";
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return "書き込みが許されていません。";
+        case ENOENT:
+        case ENOTDIR:
+            return "フォルダがありません。";
+        default:
+            return std::strerror(error);
+    }
+}
+
+std::string CannotSave(const std::filesystem::path& path, int error) {
+    return "練習の記録を「" + path.string() + "」に保存できません。" + Reason(error) +
+           "練習の結果はこの画面にだけ表示されます。";
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string ModeField(Mode mode) {
+    return mode == Mode::Wait ? "wait" : "in-time";
+}
+
+}  // namespace
+
+std::string_view ModeLabel(Mode mode) {
+    return mode == Mode::Wait ? "待つ" : "テンポどおり";
+}
+
+HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t when) {
     HistoryEntry entry;
-    entry.file = file;
+    std::tm local{};
+    localtime_r(&when, &local);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S%z", &local);
+    entry.time = buffer;
+    // ISO 8601 writes the offset from UTC as +09:00.
+    if (entry.time.size() >= 5) entry.time.insert(entry.time.size() - 2, ":");
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(file, error);
+    entry.file = error ? file : absolute.lexically_normal().string();
+    entry.mode = result.mode;
+    entry.tempo = result.tempo;
+    entry.songNotes = result.songNotes;
+    entry.played = result.played;
+    entry.wrong = result.wrong;
+    if (result.mode == Mode::InTime) {
+        entry.missed = result.missed;
+        entry.early = result.early;
+        entry.late = result.late;
+        entry.medianMs = result.medianMs;
+    }
+    entry.seconds = result.seconds;
     return entry;
 }
-std::string FormatEntry(const HistoryEntry&) {
-    return {};
+
+std::string FormatEntry(const HistoryEntry& e) {
+    const std::string fields[Columns] = {e.time,
+                                         Escape(e.file),
+                                         ModeField(e.mode),
+                                         std::to_string(e.tempo),
+                                         std::to_string(e.songNotes),
+                                         std::to_string(e.played),
+                                         std::to_string(e.wrong),
+                                         Optional(e.missed),
+                                         Optional(e.early),
+                                         Optional(e.late),
+                                         e.medianMs ? Decimal(*e.medianMs) : std::string(),
+                                         Decimal(e.seconds)};
+    std::string line;
+    for (std::size_t i = 0; i < Columns; ++i) {
+        if (i > 0) line += '\t';
+        line += fields[i];
+    }
+    return line;
 }
-std::optional<HistoryEntry> ParseEntry(const std::string&) {
-    return {};
+
+std::optional<HistoryEntry> ParseEntry(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    if (fields.size() != Columns) return {};
+    HistoryEntry e;
+    e.time = fields[0];
+    if (e.time.size() < 19 || e.time[4] != '-' || e.time[10] != 'T') return {};
+    const auto file = Unescape(fields[1]);
+    if (!file || file->empty()) return {};
+    e.file = *file;
+    if (fields[2] == "wait") {
+        e.mode = Mode::Wait;
+    } else if (fields[2] == "in-time") {
+        e.mode = Mode::InTime;
+    } else {
+        return {};
+    }
+    double median = 0;
+    const bool ok = ParseNumber(fields[3], e.tempo) && e.tempo >= 1 && e.tempo <= 999 &&
+                    ParseNumber(fields[4], e.songNotes) && ParseNumber(fields[5], e.played) &&
+                    ParseNumber(fields[6], e.wrong) && ParseOptional(fields[7], e.missed) &&
+                    ParseOptional(fields[8], e.early) && ParseOptional(fields[9], e.late) &&
+                    (fields[10].empty() || ParseNumber(fields[10], median)) &&
+                    ParseNumber(fields[11], e.seconds) && std::isfinite(e.seconds) &&
+                    e.seconds >= 0 && std::isfinite(median);
+    if (!ok) return {};
+    if (!fields[10].empty()) e.medianMs = median;
+    return e;
 }
+
 std::filesystem::path HistoryPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    // A relative XDG_DATA_HOME is to be ignored, as the base directory rules say.
+    if (data != nullptr && data[0] == '/') {
+        return std::filesystem::path(data) / "muruteka" / "practice.tsv";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return std::filesystem::path(home) / ".local" / "share" / "muruteka" / "practice.tsv";
+    }
     return {};
 }
-History ReadHistory(const std::filesystem::path&) {
+
+History ReadHistory(const std::filesystem::path& path) {
+    History history;
+    std::error_code error;
+    if (path.empty() || !std::filesystem::exists(path, error)) return history;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        history.notices.push_back("練習の記録「" + path.string() +
+                                  "」は通常のﾌｧｲﾙではないため、読めません。");
+        return history;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        history.notices.push_back("練習の記録「" + path.string() + "」を読めません。" +
+                                  Reason(errno));
+        return history;
+    }
+    std::uint64_t number = 0;
+    std::uint64_t damaged = 0;
+    std::string line;
+    char c = 0;
+    bool tooLong = false;
+    auto endLine = [&] {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() && !tooLong) return;
+        const auto entry = tooLong ? std::nullopt : ParseEntry(line);
+        if (entry) {
+            history.entries.push_back(*entry);
+            if (history.entries.size() >= 2 * MaxEntries) {
+                history.entries.erase(history.entries.begin(), history.entries.end() - MaxEntries);
+            }
+        } else if (++damaged <= NamedDamagedLines) {
+            history.notices.push_back("練習の記録「" + path.string() + "」の" +
+                                      std::to_string(number) +
+                                      "行目は壊れているため、読み飛ばしました。");
+        }
+        line.clear();
+        tooLong = false;
+    };
+    while (in.get(c)) {
+        if (c == '\n') {
+            endLine();
+        } else if (line.size() < MaxLine) {
+            line += c;
+        } else {
+            tooLong = true;
+        }
+    }
+    if (!line.empty() || tooLong) endLine();
+    if (damaged > NamedDamagedLines) {
+        history.notices.push_back("ほかにも" + std::to_string(damaged - NamedDamagedLines) +
+                                  "行が壊れているため、読み飛ばしました。");
+    }
+    if (history.entries.size() > MaxEntries) {
+        history.entries.erase(history.entries.begin(), history.entries.end() - MaxEntries);
+    }
+    return history;
+}
+
+std::string AppendHistory(const std::filesystem::path& given, const HistoryEntry& entry) {
+    if (given.empty()) {
+        return "練習の記録を保存する場所がわかりません（HOMEもXDG_DATA_HOMEもありません）。";
+    }
+    std::error_code error;
+    // A history that is a link is written where the link points.
+    std::filesystem::path path = given;
+    if (std::filesystem::is_symlink(path, error)) {
+        const auto target = std::filesystem::canonical(path, error);
+        if (!error) path = target;
+    }
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) return CannotSave(path, error.value());
+    struct stat old {};
+    const bool exists = ::stat(path.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        return "練習の記録「" + path.string() + "」は通常のﾌｧｲﾙではないため、保存できません。";
+    }
+    std::string temporary = path.string() + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return CannotSave(path, errno);
+    int failure = 0;
+    if (::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) failure = errno;
+    bool endsWithNewline = true;
+    if (exists && failure == 0) {
+        const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) failure = errno;
+        char buffer[64 * 1024];
+        while (in >= 0 && failure == 0) {
+            const ssize_t n = ::read(in, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) failure = errno;
+            if (n <= 0) break;
+            if (!WriteAll(fd, buffer, static_cast<std::size_t>(n))) failure = errno;
+            endsWithNewline = buffer[n - 1] == '\n';
+        }
+        if (in >= 0) ::close(in);
+    }
+    const std::string line = (endsWithNewline ? "" : "\n") + FormatEntry(entry) + "\n";
+    if (failure == 0 && !WriteAll(fd, line.data(), line.size())) failure = errno;
+    if (failure == 0 && ::fsync(fd) != 0) failure = errno;
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
+    if (failure != 0) {
+        ::unlink(temporary.c_str());
+        return CannotSave(path, failure);
+    }
     return {};
 }
-std::string AppendHistory(const std::filesystem::path&, const HistoryEntry&) {
-    return {};
+
+Best BestBefore(const std::vector<HistoryEntry>& history, const std::string& file, Mode mode,
+                int tempo) {
+    Best best;
+    auto most = [](auto& slot, auto value) {
+        if (!slot || value > *slot) slot = value;
+    };
+    auto fewest = [](auto& slot, auto value) {
+        if (!slot || value < *slot) slot = value;
+    };
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(file, error);
+    const std::string name = error ? file : absolute.lexically_normal().string();
+    for (const HistoryEntry& e : history) {
+        if (e.file != name || e.mode != mode || e.tempo != tempo) continue;
+        if (e.songNotes == 0 || e.played + e.missed.value_or(0) < e.songNotes) continue;
+        most(best.played, e.played);
+        fewest(best.wrong, e.wrong);
+        if (e.missed) fewest(best.missed, *e.missed);
+        if (e.early) fewest(best.early, *e.early);
+        if (e.late) fewest(best.late, *e.late);
+        if (e.medianMs && (!best.medianMs || std::abs(*e.medianMs) < std::abs(*best.medianMs)))
+            best.medianMs = e.medianMs;
+        fewest(best.seconds, e.seconds);
+    }
+    return best;
 }
-Best BestBefore(const std::vector<HistoryEntry>&, const std::string&, Mode, int) {
-    return {};
+
+namespace {
+
+std::string Ms(double value) {
+    return (value > 0 ? "+" : "") + Decimal(value) + "ms";
 }
-std::string ResultLine(const Result&, const Best&, const std::string&) {
-    return {};
+
+struct Figure {
+    std::string name;
+    std::string value;
+    std::string best;  // empty: no best before
+};
+
+std::vector<Figure> Figures(const Result& r, const Best& b) {
+    auto count = [](const std::optional<std::uint64_t>& v) {
+        return v ? std::to_string(*v) : std::string();
+    };
+    std::vector<Figure> figures;
+    const std::string notes = "（曲は" + std::to_string(r.songNotes) + "音）";
+    if (r.mode == Mode::Wait) {
+        figures.push_back({"弾いた音", std::to_string(r.played) + notes, count(b.played)});
+        figures.push_back({"間違えた音", std::to_string(r.wrong), count(b.wrong)});
+    } else {
+        figures.push_back({"当たり", std::to_string(r.played) + notes, count(b.played)});
+        figures.push_back({"早め", std::to_string(r.early), count(b.early)});
+        figures.push_back({"遅め", std::to_string(r.late), count(b.late)});
+        figures.push_back({"弾かなかった音", std::to_string(r.missed), count(b.missed)});
+        figures.push_back({"間違えた音", std::to_string(r.wrong), count(b.wrong)});
+        figures.push_back({"ずれの中央値", r.medianMs ? Ms(*r.medianMs) : "なし",
+                           b.medianMs ? Ms(*b.medianMs) : ""});
+        figures.push_back(
+            {"ずれのばらつき", r.spreadMs ? Decimal(*r.spreadMs) + "ms" : "なし", ""});
+    }
+    figures.push_back(
+        {"かかった時間", Decimal(r.seconds) + "秒", b.seconds ? Decimal(*b.seconds) + "秒" : ""});
+    return figures;
 }
-std::string ResultMessage(const Result&, const Best&, const std::string&) {
-    return {};
+
+std::string Heading(const Result& r) {
+    std::string text = std::string(ModeLabel(r.mode)) + "・テンポ" + std::to_string(r.tempo);
+    if (r.passes > 1) text += "・" + std::to_string(r.passes) + "回通し";
+    if (!r.completed) text += "・途中で終了";
+    return text;
 }
-std::string UnplayableMessage(const Song&) {
-    return {};
+
+}  // namespace
+
+std::vector<std::string> PlaceTexts(const Result& result, const std::string& file) {
+    std::vector<std::string> places;
+    for (const Place& p : result.places) {
+        std::string text = file + ":" + std::to_string(p.line) + ":" + std::to_string(p.column);
+        if (result.mode == Mode::Wait) {
+            text += "（間違い" + std::to_string(p.wrong) + "）";
+        } else if (p.missed > 0) {
+            text += "（弾かなかった音" + std::to_string(p.missed) + "）";
+        } else {
+            text += "（ずれ" + Decimal(p.largestDeviationMs) + "ms）";
+        }
+        places.push_back(text);
+    }
+    return places;
 }
-std::vector<std::string> PlaceTexts(const Result&, const std::string&) {
-    return {};
+
+std::string ResultLine(const Result& result, const Best& best, const std::string& file) {
+    std::string line = "練習の結果 " + file + "（" + Heading(result) + "）:";
+    bool first = true;
+    for (const Figure& f : Figures(result, best)) {
+        line += (first ? " " : "、") + f.name + " " + f.value;
+        if (!f.best.empty()) line += "［自己ベスト " + f.best + "］";
+        first = false;
+    }
+    const auto places = PlaceTexts(result, file);
+    if (!places.empty()) {
+        line += "、練習し直す所";
+        for (const auto& p : places) line += " " + p;
+    }
+    return line;
 }
-double Accuracy(const HistoryEntry&) {
-    return 0;
+
+std::string ResultMessage(const Result& result, const Best& best, const std::string& file) {
+    std::string text = "練習の結果（" + Heading(result) + "）\n\n";
+    for (const Figure& f : Figures(result, best)) {
+        text += f.name + ": " + f.value;
+        if (!f.best.empty()) text += "\u3000自己ベスト: " + f.best;
+        text += "\n";
+    }
+    const auto places = PlaceTexts(result, file);
+    if (!places.empty()) {
+        text += "\n練習し直すとよい所:\n";
+        for (const auto& p : places) text += p + "\n";
+    }
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+std::string UnplayableMessage(const Song& song) {
+    const std::string names = UnplayableNames(song);
+    if (names.empty()) return {};
+    return "この鍵盤にない音があります: " + names + "。その音は飛ばして進みます。";
+}
+
+double Accuracy(const HistoryEntry& e) {
+    const double all = static_cast<double>(e.played + e.wrong + e.missed.value_or(0));
+    return all > 0 ? 100.0 * static_cast<double>(e.played) / all : 0.0;
 }
 
 }  // namespace practice

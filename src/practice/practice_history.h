@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "practice_engine.h"
@@ -32,6 +33,9 @@ struct HistoryEntry {
     std::optional<double> medianMs;
     double seconds = 0;
 };
+
+// The mode as the result texts name it: "待つ", "テンポどおり".
+std::string_view ModeLabel(Mode mode);
 
 // The history line of a result; `file` is made absolute, `when` is written in local time.
 HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t when);
@@ -72,7 +76,8 @@ struct Best {
 Best BestBefore(const std::vector<HistoryEntry>& history, const std::string& file, Mode mode,
                 int tempo);
 
-// The result as one line for stdout.
+// The result as one line for stdout. Call BestBefore with the history read before this
+// practice's line is appended, so that a practice is not compared with itself.
 std::string ResultLine(const Result& result, const Best& best, const std::string& file);
 // The result as the message box's text: one figure a line, each beside the best before, then
 // the places to practise again as FILE:LINE:COLUMN.

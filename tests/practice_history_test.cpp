@@ -1,0 +1,120 @@
+#include "practice_history.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "temp_file.h"
+
+using namespace practice;
+
+namespace {
+
+std::string Slurp(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+const std::string InTimeLine =
+    "2026-12-07T18:04:05+09:00\t/songs/a.txt\tin-time\t126\t48\t40\t3\t8\t12\t28\t-12.5\t61.0";
+const std::string WaitLine =
+    "2026-12-07T18:10:00+09:00\t/songs/a.txt\twait\t84\t48\t48\t2\t\t\t\t\t58.3";
+
+TEST(PracticeHistory, TwelveColumnsWithEmptyFieldsWhereAFigureDoesNotApply) {
+    Result r;
+    r.mode = Mode::InTime;
+    r.songNotes = 48;
+    r.played = 40;
+    r.wrong = 3;
+    r.missed = 8;
+    r.early = 12;
+    r.late = 28;
+    r.medianMs = -12.5;
+    r.seconds = 61.04;
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    HistoryEntry e = EntryOf(r, "/songs/./a.txt", 1796634245);  // 2026-12-07 09:04:05 UTC
+    EXPECT_EQ(FormatEntry(e), InTimeLine);
+    r.mode = Mode::Wait;
+    r.tempo = 84;
+    r.played = 48;
+    r.wrong = 2;
+    r.seconds = 58.26;
+    e = EntryOf(r, "/songs/a.txt", 1796634600);
+    EXPECT_EQ(FormatEntry(e), WaitLine);
+    // A tab or a line end in the path does not break the line.
+    e.file = "/a\tb\nc\\d";
+    const auto back = ParseEntry(FormatEntry(e));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->file, e.file);
+    EXPECT_FALSE(back->missed);
+    EXPECT_DOUBLE_EQ(back->seconds, 58.3);
+}
+
+TEST(PracticeHistory, DamagedLinesAreSkippedWithANotice) {
+    testing_support::TempFolder folder;
+    const std::string path =
+        folder.write("practice.tsv",
+                     InTimeLine + "\n" + "2026-12-07T18:04:05+09:00\t/a\twait\t126\t48\t40\t3\n" +
+                         InTimeLine.substr(0, InTimeLine.size() - 4) + "x1.0\n" + "\n" +
+                         std::string(100000, 'z') + "\n" + WaitLine + "\r\n" +
+                         "2026-12-07T18:04:05+09:00\t/a\tfast\t126\t48\t40\t3\t\t\t\t\t1.0",
+                     false);
+    const History h = ReadHistory(path);
+    ASSERT_EQ(h.entries.size(), 2u);
+    EXPECT_EQ(h.entries[1].tempo, 84);
+    ASSERT_EQ(h.notices.size(), 4u);
+    EXPECT_NE(h.notices[0].find("の2行目は壊れているため"), std::string::npos) << h.notices[0];
+    EXPECT_NE(h.notices[1].find("の3行目は"), std::string::npos) << h.notices[1];
+    EXPECT_NE(h.notices[2].find("の5行目は"), std::string::npos) << h.notices[2];
+    EXPECT_NE(h.notices[3].find("ほかにも1行"), std::string::npos) << h.notices[3];
+}
+
+TEST(PracticeHistory, AppendKeepsEveryOldByteAndRefusesClearly) {
+    testing_support::TempFolder folder;
+    const auto path = folder.path() / "new" / "muruteka" / "practice.tsv";
+    const HistoryEntry entry = *ParseEntry(WaitLine);
+    EXPECT_EQ(AppendHistory(path, entry), "");
+    EXPECT_EQ(Slurp(path), WaitLine + "\n");
+    // An old last line without its line end (a damaged file) stays as it was.
+    std::ofstream(path, std::ios::binary) << "old\tdamaged";
+    EXPECT_EQ(AppendHistory(path, entry), "");
+    EXPECT_EQ(Slurp(path), "old\tdamaged\n" + WaitLine + "\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path.parent_path()), {}), 1);
+    // A data folder that cannot be made: a file stands where the folder should be.
+    const auto blocked = folder.path() / "practice.tsv" / "muruteka" / "practice.tsv";
+    folder.write("practice.tsv", "");
+    const std::string message = AppendHistory(blocked, entry);
+    EXPECT_NE(message.find("保存できません。"), std::string::npos) << message;
+}
+
+TEST(PracticeHistory, BestBeforeCountsOnlyWholeSongsOfTheSameFileModeAndTempo) {
+    std::vector<HistoryEntry> history;
+    for (const std::string line :
+         {"2026-01-01T00:00:00+09:00\t/a\twait\t84\t48\t48\t5\t\t\t\t\t70.0",
+          "2026-01-02T00:00:00+09:00\t/a\twait\t84\t48\t48\t2\t\t\t\t\t90.0",
+          "2026-01-03T00:00:00+09:00\t/a\twait\t84\t48\t10\t0\t\t\t\t\t9.0",    // stopped early
+          "2026-01-04T00:00:00+09:00\t/a\twait\t126\t48\t48\t0\t\t\t\t\t40.0",  // other tempo
+          "2026-01-05T00:00:00+09:00\t/b\twait\t84\t48\t48\t0\t\t\t\t\t40.0",   // other file
+          "2026-01-06T00:00:00+09:00\t/a\tin-time\t84\t48\t40\t1\t8\t3\t4\t-7.5\t30.0",
+          "2026-01-07T00:00:00+09:00\t/a\tin-time\t84\t48\t44\t3\t4\t9\t1\t5.0\t30.0"}) {
+        history.push_back(*ParseEntry(line));
+    }
+    const Best wait = BestBefore(history, "/a", Mode::Wait, 84);
+    EXPECT_EQ(wait.played, 48u);
+    EXPECT_EQ(wait.wrong, 2u);
+    EXPECT_EQ(wait.seconds, 70.0);
+    EXPECT_FALSE(wait.missed);
+    const Best inTime = BestBefore(history, "/a", Mode::InTime, 84);
+    EXPECT_EQ(inTime.played, 44u);
+    EXPECT_EQ(inTime.missed, 4u);
+    EXPECT_EQ(inTime.early, 3u);
+    EXPECT_EQ(inTime.late, 1u);
+    EXPECT_EQ(inTime.medianMs, 5.0);
+    EXPECT_FALSE(BestBefore(history, "/a", Mode::Wait, 60).any());
+}
+
+}  // namespace
