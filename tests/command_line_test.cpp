@@ -90,3 +90,28 @@ TEST(CommandLine, RecordTakesOneMusicFileAndOneMidiFile) {
         EXPECT_NE(ParseCommandLine(bad).error, "") << bad.back();
     }
 }
+
+TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
+    const auto p = ParseCommandLine({"--practice", "a.txt", "--in-time", "--metronome", "--from",
+                                     "3", "--to=5", "--repeat-clean", "2", "--tempo", "60"});
+    EXPECT_EQ(p.error, "");
+    EXPECT_EQ(p.practiceFile, "a.txt");
+    EXPECT_TRUE(p.inTime && p.metronome);
+    EXPECT_EQ(p.fromLine * 1000 + p.toLine * 100 + p.cleanRepeats * 10, 3520);
+    EXPECT_EQ(p.commandLineFile, "");
+    EXPECT_TRUE(ParseCommandLine({"--practice-dialog"}).practiceDialog);
+    EXPECT_EQ(ParseCommandLine({"--practice", "a.txt", "--record", "t.mid"}).error, "");
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--in-time"},
+             {"--from", "2", "x.txt"},
+             {"--practice", "a.txt", "--metronome"},
+             {"--practice", "a.txt", "--from", "5", "--to", "4"},
+             {"--practice", "a.txt", "--repeat-clean", "0"},
+             {"--practice", "a.txt", "b.txt"},
+             {"--practice", "a.txt", "--practice-dialog"},
+             {"--practice", "a.txt", "--play", "b.txt"},
+             {"--practice-dialog", "--print-layout", "x.pdf"},
+         }) {
+        EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0] << " " << bad.size();
+    }
+}
