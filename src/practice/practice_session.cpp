@@ -284,9 +284,7 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     }
     const Best best = BestBefore(history.entries, m_file, result.mode, result.tempo);
     std::cout << ResultLine(result, best, m_file) << std::endl;
-    const std::string written =
-        path.empty() ? std::string("練習の記録を書く場所がわかりません (HOME がありません)。")
-                     : AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
+    const std::string written = AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
     if (!written.empty()) {
         std::cerr << written << "\n";
         problems << FromUtf8(written);
