@@ -110,10 +110,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.listOutputs = true;
         } else if (arg == "--verbose") {
             result.verbose = true;
+        } else if (arg == "--practice-history") {
+            if (!result.mode.empty()) {
+                result.error =
+                    "--" + result.mode + " and --practice-history cannot be used together";
+            }
+            result.mode = "practice-history";
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
                    takeValue(args, i, "--layout", result.layout, result.error) ||
+                   takeValue(args, i, "--chart", result.chart, result.error) ||
                    takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error) ||
                    takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
                    takeNumber(args, i, "--audio-buffer", 1, 500, result.audioBufferMs,
@@ -142,10 +149,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (result.error.empty() && recording && (!result.printLayout.empty() || result.listOutputs)) {
         result.error = "--record cannot be used with --print-layout or --list-midi-outputs";
     }
+    if (result.error.empty() && !result.chart.empty() && result.mode != "practice-history") {
+        result.error = "--chart draws the practice history: use it with --practice-history";
+    }
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (i > 0) result.commandLineFile += ' ';
         result.commandLineFile += rest[i];
     }
+    if (result.mode == "practice-history") result.input = result.commandLineFile;
     return result;
 }
 
@@ -175,6 +186,10 @@ std::string UsageText() {
            "  --record FILE.mid      record it as a Standard MIDI File, exact times; both may be\n"
            "                         given. F9, closing the window, Ctrl-C or a kill end both;\n"
            "                         the caption shows [録音中] meanwhile\n"
+           "  --practice-history [FILE]\n"
+           "                         print the practice history (of one music file) with a\n"
+           "                         chart of each song's accuracy over time\n"
+           "  --chart OUT.png        with --practice-history: draw the chart as a PNG picture\n"
            "  --tempo N              tempo of --play, --export-midi, --render-wav and --record\n"
            "                         (default 126)\n"
            "  --channel N            MIDI channel 0 to 15 of those modes (default 0)\n"

@@ -16,13 +16,17 @@ struct CommandLine {
     bool version = false;
     std::string printLayout;  // a PDF file to write the key layout to, without a window
     std::string layout = "F6";
-    // Modes without a window: play, export-midi, render-wav, check; empty for the window.
+    // Modes without a window: play, export-midi, render-wav, check, practice-history; empty for
+    // the window.
     std::string mode;
     std::string input;   // the music file of a mode
     std::string output;  // the file export-midi and render-wav write
     // Files that record what is played in the window: a music file, a Standard MIDI File.
     std::string recordText;
     std::string recordMidi;
+    // --practice-history: the practice history, of one music file (input) or of all; --chart
+    // names a PNG picture to draw its accuracy chart in.
+    std::string chart;
     int tempo = 126;
     int channel = 0;
     // The arguments that are not our options, joined with one blank, as given.
