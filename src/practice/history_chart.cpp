@@ -63,12 +63,17 @@ std::string AccuracyChartPng(const std::vector<SongHistory>& songs) {
             any = true;
         }
     }
+    // Points and the grid stay clear of the frame.
+    constexpr double Inset = 10;
     auto xOf = [&](std::int64_t t) {
         if (last == first) return plot.center().x() * 1.0;
-        return plot.left() +
-               plot.width() * static_cast<double>(t - first) / static_cast<double>(last - first);
+        return plot.left() + Inset +
+               (plot.width() - 2 * Inset) * static_cast<double>(t - first) /
+                   static_cast<double>(last - first);
     };
-    auto yOf = [&](double percent) { return plot.bottom() - plot.height() * percent / 100.0; };
+    auto yOf = [&](double percent) {
+        return plot.bottom() - Inset - (plot.height() - 2 * Inset) * percent / 100.0;
+    };
 
     painter.setFont(ChartFont(16));
     painter.setPen(Qt::black);
