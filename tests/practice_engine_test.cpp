@@ -240,3 +240,19 @@ TEST(InTimeMode, PassageLoopsInTimeWithTheMetronome) {
     EXPECT_EQ(engine.result().passes, 3u);
     EXPECT_EQ(engine.NextWake(), std::nullopt);
 }
+
+TEST(InTimeMode, StopGivesTheResultSoFar) {
+    PracticeEngine engine(SongOf("ド4,レ4,ミ4"), InTime());
+    engine.Start(At(0));
+    Play(engine, {On(0, 4030, Meaning::Hit)});
+    engine.Stop(At(5500));  // レ's window closed at 5125; ミ was not yet due
+    EXPECT_TRUE(engine.finished());
+    EXPECT_TRUE(engine.Expected().empty());
+    EXPECT_EQ(engine.NoteOn(4, At(6000)).meaning, Meaning::Ignored);
+    const Result r = engine.result();
+    EXPECT_FALSE(r.completed);
+    EXPECT_EQ(r.played, 1u);
+    EXPECT_EQ(r.missed, 1u);
+    EXPECT_EQ(r.passes, 0u);
+    EXPECT_DOUBLE_EQ(r.seconds, 1.5);
+}

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "history_report.h"
 #include "temp_file.h"
 
 using namespace practice;
@@ -115,6 +116,58 @@ TEST(PracticeHistory, BestBeforeCountsOnlyWholeSongsOfTheSameFileModeAndTempo) {
     EXPECT_EQ(inTime.late, 1u);
     EXPECT_EQ(inTime.medianMs, 5.0);
     EXPECT_FALSE(BestBefore(history, "/a", Mode::Wait, 60).any());
+}
+
+TEST(PracticeHistory, ResultTextPutsEachFigureBesideTheBestBefore) {
+    Result r;
+    r.mode = Mode::InTime;
+    r.tempo = 108;
+    r.songNotes = 48;
+    r.played = 45;
+    r.wrong = 1;
+    r.missed = 3;
+    r.early = 20;
+    r.late = 25;
+    r.medianMs = 4.25;
+    r.spreadMs = 31;
+    r.seconds = 30.04;
+    r.completed = true;
+    r.places = {{3, 9, 0, 2, 0}, {1, 1, 1, 0, 55.5}};
+    Best best;
+    best.played = 46;
+    best.medianMs = -2;
+    EXPECT_EQ(ResultMessage(r, best, "a.txt"),
+              "練習の結果（テンポどおり・テンポ108）\n\n"
+              "当たり: 45（曲は48音）\u3000自己ベスト: 46\n早め: 20\n遅め: 25\n"
+              "弾かなかった音: 3\n間違えた音: 1\n"
+              "ずれの中央値: +4.2ms\u3000自己ベスト: -2.0ms\nずれのばらつき: 31.0ms\n"
+              "かかった時間: 30.0秒\n\n練習し直すとよい所:\n"
+              "a.txt:3:9（弾かなかった音2）\na.txt:1:1（ずれ55.5ms）");
+}
+
+TEST(PracticeHistory, TerminalChartDrawsAccuracyInEighthsOfARow) {
+    SongHistory song{"/a", Mode::Wait, {}};
+    // Accuracy 100 %, 50 %, 62.5 % (played 5 of 8), 0 %.
+    for (const std::string figures : {"8\t0", "4\t4", "5\t3", "0\t8"}) {
+        song.entries.push_back(*ParseEntry("2026-12-07T18:04:05+09:00\t/a\twait\t84\t8\t" +
+                                           figures + "\t\t\t\t\t1.0"));
+    }
+    EXPECT_EQ(AccuracyChart(song),
+              "  100% │█   \n"
+              "   75% │█ ▄ \n"
+              "   50% │███ \n"
+              "   25% │███ \n"
+              "       └────\n"
+              "        2026-12-07 から 2026-12-07 まで4回: 正確さ 100% → 0%（最高 100%）\n");
+    const std::vector<std::pair<std::string, std::int64_t>> times = {
+        {"2026-12-07T18:04:05+09:00", 1796634245},
+        {"2026-12-07T09:04:05Z", 1796634245},
+        {"2026-12-06T23:34:05-09:30", 1796634245}};
+    for (const auto& [time, seconds] : times) {
+        HistoryEntry e;
+        e.time = time;
+        EXPECT_EQ(EntrySeconds(e), seconds) << time;
+    }
 }
 
 }  // namespace

@@ -144,10 +144,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                    takeNumber(args, i, "--to", 1, 999999, result.toLine, result.error) ||
                    takeNumber(args, i, "--repeat-clean", 1, 99, result.cleanRepeats,
                               result.error)) {
+        } else if (arg == "--practice-history") {
+            if (!result.mode.empty()) {
+                result.error =
+                    "--" + result.mode + " and --practice-history cannot be used together";
+            }
+            result.mode = "practice-history";
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
                    takeValue(args, i, "--layout", result.layout, result.error) ||
+                   takeValue(args, i, "--chart", result.chart, result.error) ||
                    takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error) ||
                    takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
                    takeNumber(args, i, "--audio-buffer", 1, 500, result.audioBufferMs,
@@ -177,10 +184,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.error = "--record cannot be used with --print-layout or --list-midi-outputs";
     }
     if (result.error.empty()) result.error = PracticeProblem(result, rest.empty());
+    if (result.error.empty() && !result.chart.empty() && result.mode != "practice-history") {
+        result.error = "--chart draws the practice history: use it with --practice-history";
+    }
     for (std::size_t i = 0; i < rest.size(); ++i) {
         if (i > 0) result.commandLineFile += ' ';
         result.commandLineFile += rest[i];
     }
+    if (result.mode == "practice-history") result.input = result.commandLineFile;
     return result;
 }
 
@@ -210,6 +221,10 @@ std::string UsageText() {
            "  --record FILE.mid      record it as a Standard MIDI File, exact times; both may be\n"
            "                         given. F9, closing the window, Ctrl-C or a kill end both;\n"
            "                         the caption shows [録音中] meanwhile\n"
+           "  --practice-history [FILE]\n"
+           "                         print the practice history (of one music file) with a\n"
+           "                         chart of each song's accuracy over time\n"
+           "  --chart OUT.png        with --practice-history: draw the chart as a PNG picture\n"
            "  --practice FILE        practise a music file in the window: its next keys are\n"
            "                         marked, it waits for them, and says how it went (Esc\n"
            "                         stops); F3 in the window opens the practice dialog\n"

@@ -16,7 +16,8 @@ struct CommandLine {
     bool version = false;
     std::string printLayout;  // a PDF file to write the key layout to, without a window
     std::string layout = "F6";
-    // Modes without a window: play, export-midi, render-wav, check; empty for the window.
+    // Modes without a window: play, export-midi, render-wav, check, practice-history; empty for
+    // the window.
     std::string mode;
     std::string input;   // the music file of a mode
     std::string output;  // the file export-midi and render-wav write
@@ -31,6 +32,9 @@ struct CommandLine {
     int fromLine = 0;      // the passage's first line; 0: the song's start
     int toLine = 0;        // its last line; 0: the song's end
     int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
+    // --practice-history: the practice history, of one music file (input) or of all; --chart
+    // names a PNG picture to draw its accuracy chart in.
+    std::string chart;
     int tempo = 126;
     int channel = 0;
     // The arguments that are not our options, joined with one blank, as given.

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 
+#include "history_chart.h"
+#include "history_report.h"
 #include "module1.h"
 #include "music_check.h"
 #include "offline_performance.h"
@@ -182,9 +185,46 @@ int Export(const CommandLine& command) {
     return RenderWav(command, file);
 }
 
+// The practice history as a table with a chart per song, and the chart as a picture.
+int PracticeHistory(const CommandLine& command) {
+    const auto path = practice::HistoryPath();
+    if (path.empty()) {
+        std::cerr << "練習の記録の場所がわかりません（HOMEもXDG_DATA_HOMEもありません）。\n";
+        return Failed;
+    }
+    const practice::History history = practice::ReadHistory(path);
+    for (const std::string& notice : history.notices) std::cerr << notice << "\n";
+    const auto songs = practice::GroupHistory(history.entries, command.input);
+    if (songs.empty()) {
+        std::cout << (command.input.empty() ? std::string() : "「" + command.input + "」の")
+                  << "練習の記録はまだありません（" << path.string() << "）。\n";
+        if (command.chart.empty()) return Written;
+        std::cerr << "グラフにする記録がないため、「" << command.chart << "」は作りません。\n";
+        return Failed;
+    }
+    std::cout << "練習の記録（" << path.string() << "）\n\n" << practice::HistoryReport(songs);
+    if (command.chart.empty()) return Written;
+    std::error_code error;
+    if (std::filesystem::equivalent(path, command.chart, error)) {
+        std::cerr << "「" << command.chart << "」は練習の記録そのものです。上書きしません。\n";
+        return Refused;
+    }
+    if (!OutputUsable(std::string(), command.chart)) return Refused;
+    const std::string png = practice::AccuracyChartPng(songs);
+    if (png.empty()) {
+        std::cerr << "「" << command.chart << "」に描くグラフを作れません。\n";
+        return Failed;
+    }
+    ReplacingFile file;
+    if (!file.Open(command.chart)) return CannotWrite(command.chart, file.error());
+    file.Write(png);
+    return file.Commit() ? Written : CannotWrite(command.chart, file.error());
+}
+
 }  // namespace
 
 int RunConsoleMode(const CommandLine& command) {
+    if (command.mode == "practice-history") return PracticeHistory(command);
     if (command.mode == "check") return Check(command);
     if (command.mode == "play") return Play(command);
     return Export(command);

@@ -459,8 +459,12 @@ std::optional<TimePoint> PracticeEngine::NextWake() const {
 }
 
 void PracticeEngine::Stop(TimePoint now) {
-    if (m_started) catchUp(now);
-    m_started = true;
+    if (m_started) {
+        catchUp(now);
+    } else {
+        m_started = true;
+        m_start = m_songStart = now;
+    }
     finish(now, false);
 }
 

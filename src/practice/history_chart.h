@@ -1,0 +1,15 @@
+// The practice history's accuracy over time as a PNG picture: one line per song and mode.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "history_report.h"
+
+namespace practice {
+
+// The picture's bytes; empty when it cannot be made. Needs no display: without a Qt
+// application one is made for the drawing, on the offscreen platform unless another is set.
+std::string AccuracyChartPng(const std::vector<SongHistory>& songs);
+
+}  // namespace practice

@@ -1,0 +1,193 @@
+#include "history_report.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+
+namespace practice {
+namespace {
+
+constexpr std::size_t ChartColumns = 60;
+constexpr int ChartRows = 4;
+
+// Columns a terminal gives the text: two for the wide (kana, kanji, full-width) characters.
+std::size_t Width(const std::string& text) {
+    std::size_t width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        char32_t c = byte;
+        int length = 1;
+        if (byte >= 0xF0) {
+            c = byte & 0x07;
+            length = 4;
+        } else if (byte >= 0xE0) {
+            c = byte & 0x0F;
+            length = 3;
+        } else if (byte >= 0xC0) {
+            c = byte & 0x1F;
+            length = 2;
+        }
+        for (int k = 1; k < length && i + static_cast<std::size_t>(k) < text.size(); ++k)
+            c = (c << 6) |
+                (static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]) & 0x3F);
+        i += static_cast<std::size_t>(length);
+        const bool narrow =
+            c < 0x1100 || (c >= 0x2500 && c < 0x2600) || (c >= 0xFF61 && c <= 0xFF9F);
+        width += narrow ? 1 : 2;
+    }
+    return width;
+}
+
+std::string Pad(const std::string& text, std::size_t width, bool right = false) {
+    const std::size_t have = Width(text);
+    const std::string blanks(have < width ? width - have : 0, ' ');
+    return right ? blanks + text : text + blanks;
+}
+
+std::string Fixed(double value) {
+    char buffer[64];
+    const auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
+    return error == std::errc() ? std::string(buffer, end) : std::string("?");
+}
+
+std::string Count(const std::optional<std::uint64_t>& value) {
+    return value ? std::to_string(*value) : std::string("-");
+}
+
+std::string Percent(double value) {
+    return std::to_string(static_cast<int>(std::lround(value))) + "%";
+}
+
+int Digits(const std::string& text, std::size_t at, std::size_t count, bool& ok) {
+    int value = 0;
+    if (at + count > text.size()) {
+        ok = false;
+        return 0;
+    }
+    const auto [end, error] = std::from_chars(text.data() + at, text.data() + at + count, value);
+    if (error != std::errc() || end != text.data() + at + count) ok = false;
+    return value;
+}
+
+}  // namespace
+
+std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
+                                      const std::string& file) {
+    std::string wanted;
+    if (!file.empty()) {
+        std::error_code error;
+        const auto absolute = std::filesystem::absolute(file, error);
+        wanted = error ? file : absolute.lexically_normal().string();
+    }
+    std::vector<SongHistory> songs;
+    for (const HistoryEntry& e : history) {
+        if (!wanted.empty() && e.file != wanted) continue;
+        auto group = std::find_if(songs.begin(), songs.end(), [&](const SongHistory& s) {
+            return s.file == e.file && s.mode == e.mode;
+        });
+        if (group == songs.end()) {
+            songs.push_back({e.file, e.mode, {}});
+            group = songs.end() - 1;
+        }
+        group->entries.push_back(e);
+    }
+    return songs;
+}
+
+std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry) {
+    // 2026-12-07T18:04:05+09:00 (or Z)
+    const std::string& t = entry.time;
+    bool ok = t.size() >= 20 && t[4] == '-' && t[7] == '-' && t[10] == 'T' && t[13] == ':' &&
+              t[16] == ':';
+    if (!ok) return {};
+    std::tm tm{};
+    tm.tm_year = Digits(t, 0, 4, ok) - 1900;
+    tm.tm_mon = Digits(t, 5, 2, ok) - 1;
+    tm.tm_mday = Digits(t, 8, 2, ok);
+    tm.tm_hour = Digits(t, 11, 2, ok);
+    tm.tm_min = Digits(t, 14, 2, ok);
+    tm.tm_sec = Digits(t, 17, 2, ok);
+    int offset = 0;
+    if (t[19] == '+' || t[19] == '-') {
+        ok = ok && t.size() == 25 && t[22] == ':';
+        offset = (Digits(t, 20, 2, ok) * 60 + Digits(t, 23, 2, ok)) * 60;
+        if (t[19] == '-') offset = -offset;
+    } else {
+        ok = ok && t.size() == 20 && t[19] == 'Z';
+    }
+    if (!ok) return {};
+    return static_cast<std::int64_t>(timegm(&tm)) - offset;
+}
+
+std::string AccuracyChart(const SongHistory& song) {
+    static const char* const Eighths[] = {" ", "▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+    const std::size_t first =
+        song.entries.size() > ChartColumns ? song.entries.size() - ChartColumns : 0;
+    std::vector<int> levels;  // in eighths of a row, 0..ChartRows * 8
+    double best = 0;
+    for (std::size_t i = first; i < song.entries.size(); ++i) {
+        const double accuracy = Accuracy(song.entries[i]);
+        best = std::max(best, accuracy);
+        levels.push_back(static_cast<int>(std::lround(accuracy / 100.0 * ChartRows * 8)));
+    }
+    std::string chart;
+    for (int row = ChartRows - 1; row >= 0; --row) {
+        const int percent = (row + 1) * 100 / ChartRows;
+        chart += Pad(std::to_string(percent) + "%", 6, true) + " │";
+        for (const int level : levels) chart += Eighths[std::clamp(level - row * 8, 0, 8)];
+        chart += "\n";
+    }
+    chart += "       └";
+    for (std::size_t i = 0; i < levels.size(); ++i) chart += "─";
+    chart += "\n";
+    if (!levels.empty()) {
+        const HistoryEntry& oldest = song.entries[first];
+        const HistoryEntry& latest = song.entries.back();
+        chart += "        " + oldest.time.substr(0, 10) + " から " + latest.time.substr(0, 10) +
+                 " まで" + std::to_string(song.entries.size() - first) + "回: 正確さ " +
+                 Percent(Accuracy(oldest)) + " → " + Percent(Accuracy(latest)) + "（最高 " +
+                 Percent(best) + "）\n";
+    }
+    return chart;
+}
+
+std::string HistoryReport(const std::vector<SongHistory>& songs) {
+    std::string text;
+    for (const SongHistory& song : songs) {
+        if (!text.empty()) text += "\n";
+        text += song.file + "（" + std::string(ModeLabel(song.mode)) + "）\n";
+        const bool inTime = song.mode == Mode::InTime;
+        const std::vector<std::pair<std::string, std::size_t>> heads = {
+            {"日時", 25},    {"テンポ", 6}, {"音数", 6},  {inTime ? "当たり" : "弾いた", 6},
+            {"間違い", 6},   {"外れ", 6},   {"早め", 6},  {"遅め", 6},
+            {"中央値ms", 8}, {"秒", 8},     {"正確さ", 6}};
+        std::string line = " ";
+        for (std::size_t i = 0; i < heads.size(); ++i)
+            line += " " + Pad(heads[i].first, heads[i].second, i > 0);
+        text += line + "\n";
+        for (const HistoryEntry& e : song.entries) {
+            const std::string cells[] = {e.time,
+                                         std::to_string(e.tempo),
+                                         std::to_string(e.songNotes),
+                                         std::to_string(e.played),
+                                         std::to_string(e.wrong),
+                                         Count(e.missed),
+                                         Count(e.early),
+                                         Count(e.late),
+                                         e.medianMs ? Fixed(*e.medianMs) : "-",
+                                         Fixed(e.seconds),
+                                         Percent(Accuracy(e))};
+            line = " ";
+            for (std::size_t i = 0; i < heads.size(); ++i)
+                line += " " + Pad(cells[i], heads[i].second, i > 0);
+            text += line + "\n";
+        }
+        text += AccuracyChart(song);
+    }
+    return text;
+}
+
+}  // namespace practice

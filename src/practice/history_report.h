@@ -1,0 +1,34 @@
+// The practice history for people: a table of the practices and, for each song and mode, a
+// small chart of its accuracy over time drawn with block characters in the terminal. Plain C++.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "practice_history.h"
+
+namespace practice {
+
+// The practices of one song in one mode, oldest first.
+struct SongHistory {
+    std::string file;
+    Mode mode = Mode::Wait;
+    std::vector<HistoryEntry> entries;
+};
+// Groups the history by file and mode, in the order each group first appears; with `file`
+// given (as typed: made absolute), only that song's groups.
+std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
+                                      const std::string& file = {});
+
+// Seconds since 1970 of an entry's ISO 8601 time, offset included; nothing when unreadable.
+std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
+
+// The table and the charts, ready for the terminal (UTF-8, lines end with \n).
+std::string HistoryReport(const std::vector<SongHistory>& songs);
+// One song's chart: four rows of eighth blocks, a column per practice (the latest 60), and a
+// line of figures for those who do not see the chart.
+std::string AccuracyChart(const SongHistory& song);
+
+}  // namespace practice
