@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "form_fixture.h"
+#include "practice_dialog.h"
 #include "temp_file.h"
 
 using testing_support::FormTest;
@@ -53,4 +54,36 @@ TEST_F(FormTest, WrongNotesGetAnInstrumentOfTheirOwnOnlyFromTheBuiltInSynthesize
         form.reset();
     }
     unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
+    testing_support::TempFolder folder;
+    const std::string song = folder.write("song.txt", "ド4\r\n");
+    practice::PracticeDialog dialog({});
+    QStringList tempi;
+    for (int i = 0; i < dialog.Combo1()->count(); ++i) tempi << dialog.Combo1()->itemText(i);
+    EXPECT_EQ(tempi.join(' '), QStringLiteral("60 72 84 96 108 126 138 150 168"));
+    EXPECT_EQ(dialog.Combo1()->currentText(), QStringLiteral("126"));
+    EXPECT_FALSE(dialog.Check1()->isEnabled()) << "no metronome while waiting";
+    dialog.Option2()->setChecked(true);
+    EXPECT_TRUE(dialog.Check1()->isEnabled());
+    dialog.Check1()->setChecked(true);
+    dialog.Spin1()->setValue(7);
+    dialog.Spin2()->setValue(3);
+    dialog.Text1()->setText(QString::fromStdString(song + "x"));
+    dialog.Command2_Click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QString::fromStdString("「" + song + "x」ﾌｧｲﾙはありません。"));
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    performance::setFileChooser([&](QWidget*, const performance::FileChooserRequest&) {
+        return std::optional<QString>(QString::fromStdString(song));
+    });
+    dialog.Command3_Click();
+    performance::setFileChooser({});
+    dialog.Command2_Click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const practice::PracticeRequest r = dialog.Request();
+    EXPECT_EQ(r.file, song);
+    EXPECT_TRUE(r.inTime && r.metronome);
+    EXPECT_EQ(r.fromLine * 10 + r.toLine, 37) << "a passage given backwards is turned round";
 }
