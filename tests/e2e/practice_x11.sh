@@ -65,11 +65,11 @@ xdotool windowfocus --sync "$dialog"
 xdotool type "$WORK/song.txt"
 xdotool key Return
 caption 'ムルテカ  [練習 0/4]'
-sleep 0.3
+sleep 0.5
 import -window "$win" "$WORK/next0.png"
 xdotool windowfocus --sync "$win"
 play e; caption 'ムルテカ  [練習 1/4]'
-sleep 0.3
+sleep 0.5
 import -window "$win" "$WORK/next1.png"
 xdotool key Escape
 caption 'ムルテカ'
