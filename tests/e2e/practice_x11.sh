@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Practice under a real X server, keys typed through xdotool: the caption counts the steps, a
 # wrong key does not advance, the result goes to stdout and the history, the recording holds what
-# was played. In time: the count-in's four clicks, then every note missed. A damaged history and
+# was played. In time: the count-in's four clicks (not recorded), then every note missed. A damaged history and
 # an unwritable data folder are reported and practice goes on. F3's dialog starts a practice
 # whose next key is framed on the screen (a pixel scan), and Esc stops it.
 . "$(dirname "$0")/common.sh"
@@ -49,7 +49,7 @@ chord; caption 'ムルテカ  [録音中]'
 close_result_and_quit
 
 printf 'damaged line\n' >> "$WORK/data/muruteka/practice.tsv"
-start intime --midi-out "trace:$WORK/intime.trace" --practice "$WORK/song.txt" --in-time --tempo 168
+start intime --midi-out "trace:$WORK/intime.trace" --record "$WORK/clicks.mid" --practice "$WORK/song.txt" --in-time --tempo 168
 close_result_and_quit
 
 XDG_DATA_HOME="$WORK/blocked" start blocked --midi-out "trace:$WORK/blocked.trace" --practice "$WORK/song.txt"
@@ -88,6 +88,8 @@ in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
 [ "$(grep -c ' 006e2599$' "$WORK/intime.trace")" = 4 ] &&
     [ "$(grep -c ' 00002599$' "$WORK/intime.trace")" = 4 ] &&
     [ "$(wc -l < "$WORK/intime.trace")" = 8 ] || fail "count-in: $(cat "$WORK/intime.trace")"
+# The clicks are not the player's: the recording got nothing, so made no file.
+[ ! -e "$WORK/clicks.mid" ] || fail "the clicks were recorded: $("$SMF_EVENTS" "$WORK/clicks.mid")"
 
 # The history: 12 columns; time, path, mode, tempo, notes, played, wrong, missed, early, late,
 # median, seconds. The damaged line is kept and named once. The run with no data folder left
