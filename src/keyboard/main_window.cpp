@@ -61,6 +61,7 @@ Form1::~Form1() {
     m_picture->onMouseMove = nullptr;
     m_picture->onMousePress = nullptr;
     m_picture->onMouseRelease = nullptr;
+    if (m_midiThru != nullptr) m_midiThru->setWake(nullptr);
 }
 
 void Form1::Form_Load(const std::string& commandLine) {
@@ -102,6 +103,7 @@ void Form1::Form_Unload() {
     if (m_unloaded) return;
     m_unloaded = true;
     ReleaseAllHeldKeys();
+    if (m_midiThru != nullptr) m_midiThru->stop();
     midi::midiOutClose(Module1::hMidiOut);
 }
 
