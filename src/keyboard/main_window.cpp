@@ -5,6 +5,7 @@
 
 #include "accessible_widgets.h"
 #include "keyboard_accessibility.h"
+#include "held_notes.h"
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
@@ -77,6 +78,7 @@ void Form1::Form_Load(const std::string& commandLine) {
     }
     m_midiAvailable = true;
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
+    midi::playerNotes().clear();
     m_printing = 0;
     Module1::SetChannel(0);
     m_layoutDegree = LayoutF6;

@@ -36,6 +36,11 @@ void HeldNotes::release(std::int32_t channel, std::int32_t note) {
     m_send(noteMessage(channel, note, 0));
 }
 
+void HeldNotes::clear() {
+    const std::lock_guard lock(m_mutex);
+    m_holders.fill(0);
+}
+
 void HeldNotes::send(std::uint32_t message) {
     const std::lock_guard lock(m_mutex);
     m_send(message);

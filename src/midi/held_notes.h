@@ -21,6 +21,8 @@ class HeldNotes {
     // One holder lets go; the note ends (note-on, velocity 0) when it was the last. A release
     // of a note nobody holds ends it anyway, so that it can never stay on.
     void release(std::int32_t channel, std::int32_t note);
+    // Forgets every holder without a message: for a device just opened, where nothing sounds.
+    void clear();
     // Sends any other message in turn with the notes, so that no release overtakes a press.
     void send(std::uint32_t message);
 
