@@ -7,35 +7,11 @@
 . "$(dirname "$0")/common.sh"
 SMF_EVENTS="$2"
 HERE="$(cd "$(dirname "$0")" && pwd)"
-skip_without Xvfb xdotool import jackd jack_lsp
-/usr/bin/python3 -c 'import jack' 2>/dev/null || { echo "SKIP: python3-jack-client is missing"; exit 77; }
-export JACK_DEFAULT_SERVER="muruteka-test-$$-$RANDOM" JACK_NO_START_SERVER=1
-jackd -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$WORK/jackd.log" 2>&1 &
-JACKD=$!
-trap 'kill "$JACKD" 2>/dev/null; wait "$JACKD" 2>/dev/null; cleanup' EXIT
-wait_for 100 jack_lsp >/dev/null 2>&1 || fail "jackd did not start: $(cat "$WORK/jackd.log")"
+skip_without Xvfb xdotool import
+. "$HERE/jack_session.sh"
+trap 'stop_jack; cleanup' EXIT
+start_jack
 
-# The client reads its commands from a pipe on descriptor 4 and says "ok" after each sync.
-client_start() {
-    rm -f "$WORK/cmd" "$WORK/client.out"
-    mkfifo "$WORK/cmd"
-    /usr/bin/python3 "$HERE/midi_client.py" "$@" <"$WORK/cmd" >"$WORK/client.out" &
-    CLIENT=$!
-    exec 4>"$WORK/cmd"
-    SYNCED=0
-}
-say() { echo "$*" >&4; }
-synced() { [ "$(grep -c '^ok$' "$WORK/client.out")" -ge "$SYNCED" ]; }
-sync_client() {
-    SYNCED=$((SYNCED + 1))
-    say sync
-    wait_for 300 synced
-}
-client_stop() {
-    exec 4>&-
-    wait "$CLIENT"
-}
-joined() { jack_lsp -c 2>/dev/null | grep -A1 '^muruteka-test:out$' | grep -q ':ムルテカ$'; }
 quit() {
     xdotool key F9
     for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
