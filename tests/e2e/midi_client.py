@@ -5,6 +5,8 @@ Usage: midi_client.py RECEIVED_FILE [--physical]; commands on stdin, one a line:
   send 90 39 64  sends one message
   flood N        sends N note-on/off pairs, about 10,000 messages a second
   sync           prints "ok" once everything told so far has been sent
+  xruns          prints how many cycles the server has missed ("xruns N"): a missed cycle may
+                 lose what was written in it
 Ends (and its ports vanish) when stdin closes."""
 import queue
 import sys
@@ -19,13 +21,14 @@ outport = client.midi_outports.register("out", is_physical="--physical" in sys.a
 inport = client.midi_inports.register("in")
 pending = queue.Queue()
 sent = threading.Event()
+xruns = 0
 
 
 @client.set_process_callback
 def process(frames):
     outport.clear_buffer()
     offset = 0
-    while offset < frames:
+    while offset < frames - 1:
         try:
             message = pending.get_nowait()
         except queue.Empty:
@@ -33,10 +36,18 @@ def process(frames):
         if message is None:
             sent.set()
             continue
-        outport.write_midi_event(offset, message)
-        offset += 1
+        # A pair goes out in one cycle: what a missed cycle loses, it loses whole.
+        for part in message if isinstance(message, tuple) else (message,):
+            outport.write_midi_event(offset, part)
+            offset += 1
     for _, data in inport.incoming_midi_events():
         received.write(" ".join("%02x" % b for b in bytes(data)) + "\n")
+
+
+@client.set_xrun_callback
+def xrun(delay):
+    global xruns
+    xruns += 1
 
 
 def program_port():
@@ -68,10 +79,11 @@ with client:
             # 256 frames at 48 kHz are 5.3 ms: 53 messages a cycle are 10,000 a second.
             for i in range(int(words[1])):
                 note = 36 + i % 48
-                pending.put(bytes([0x90, note, 100]))
-                pending.put(bytes([0x80, note, 0]))
+                pending.put((bytes([0x90, note, 100]), bytes([0x80, note, 0])))
                 if i % 26 == 25:
                     sync()
+        elif words[0] == "xruns":
+            print("xruns %d" % xruns, flush=True)
         elif words[0] == "sync":
             sync()
             print("ok", flush=True)

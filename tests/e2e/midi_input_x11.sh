@@ -51,6 +51,9 @@ session() {
     sleep 1
     xdotool key e
     sync_client || { echo "the flood did not pass"; return 1; }
+    say xruns
+    sync_client
+    grep '^xruns' "$WORK/client.out" >"$WORK/xruns"
     client_stop
     sleep 0.3
     quit "$pid" || { echo "F9 did not end the program"; return 1; }
@@ -84,11 +87,12 @@ grep -A2 ' 007f40b0$' "$WORK/in.trace" | grep -q ' 00003c90$' || fail "middle C 
 awk 'substr($2, 7, 1) == "9" { on[substr($2, 5, 4)] = substr($2, 3, 2) != "00" }
      END { for (k in on) if (on[k]) { print k; bad = 1 } exit bad }' "$WORK/in.trace" >"$WORK/stuck" ||
     fail "notes left sounding after the flood: $(tr '\n' ' ' <"$WORK/stuck")"
+# All of them, unless the JACK server missed a cycle of the client's (a loaded machine).
 flood=$(grep -c ' 0064[0-9a-f][0-9a-f]90$' "$WORK/in.trace" || true)
-[ "$flood" -eq 10000 ] || fail "$flood of 10000 flood notes sounded"
+[ "$flood" -eq 10000 ] || [ "$(cat "$WORK/xruns")" != "xruns 0" ] || fail "$flood of 10000 flood notes sounded"
 grep -q ' 007f3c90$' "$WORK/in.trace" || fail "the key typed during the flood did not sound"
 # The output to a system port.
 grep -q 'muruteka-test:out' "$WORK/inputs" || fail "--list-midi-inputs: $(cat "$WORK/inputs")"
 [ "$(tr '\n' ' ' <"$WORK/received")" = "90 39 7f 90 39 00 " ] ||
     fail "the client's port received: $(cat "$WORK/received")"
-echo "MIDI input and output through JACK: ok"
+echo "MIDI input and output through JACK: ok ($flood flood notes, $(cat "$WORK/xruns"))"
