@@ -29,7 +29,9 @@ client_start() {
     CLIENT=$!
     exec 4>"$WORK/cmd"
     SYNCED=0
+    wait_for 100 client_up || fail "the MIDI test client did not start"
 }
+client_up() { jack_lsp 2>/dev/null | grep -q '^muruteka-test:out$'; }
 say() { echo "$*" >&4; }
 synced() { [ "$(grep -c '^ok$' "$WORK/client.out")" -ge "$SYNCED" ]; }
 # Returns once everything said so far has left the client.

@@ -2,7 +2,7 @@
 # A MIDI keyboard through a real MIDI system: a private JACK server (dummy back end) and a small
 # client of ours. Its notes sound on the program's channel with their velocities, mark Q while
 # A3 is held, are recorded, and end when the client goes away; a flood leaves no note sounding
-# and typing still plays; --midi-out port: reaches the client's port.
+# and typing still plays; --midi-in port: and --midi-out port: reach the client's ports.
 # Usage: midi_input_x11.sh MURUTEKA SMF_EVENTS
 . "$(dirname "$0")/common.sh"
 SMF_EVENTS="$2"
@@ -61,10 +61,14 @@ session() {
     # The output to the client's port: typed keys arrive there.
     client_start "$WORK/received"
     "$MURUTEKA" --list-midi-inputs >"$WORK/inputs"
-    "$MURUTEKA" --midi-in none --midi-out port:muruteka-test:in &
+    "$MURUTEKA" --midi-in port:muruteka-test:out --midi-out port:muruteka-test:in &
     pid=$!
     win=$(wait_for_window 'ムルテカ') || { echo "no second window"; return 1; }
     xdotool windowfocus --sync "$win"
+    wait_for 50 joined || { echo "--midi-in port: did not join the client"; return 1; }
+    say send 90 40 30
+    say send 80 40 00
+    sync_client && sleep 0.3
     xdotool keydown q
     sleep 0.3
     xdotool keyup q
@@ -91,8 +95,8 @@ awk 'substr($2, 7, 1) == "9" { on[substr($2, 5, 4)] = substr($2, 3, 2) != "00" }
 flood=$(grep -c ' 0064[0-9a-f][0-9a-f]90$' "$WORK/in.trace" || true)
 [ "$flood" -eq 10000 ] || [ "$(cat "$WORK/xruns")" != "xruns 0" ] || fail "$flood of 10000 flood notes sounded"
 grep -q ' 007f3c90$' "$WORK/in.trace" || fail "the key typed during the flood did not sound"
-# The output to a system port.
+# The output to a system port, fed by typing and by the source --midi-in port: names.
 grep -q 'muruteka-test:out' "$WORK/inputs" || fail "--list-midi-inputs: $(cat "$WORK/inputs")"
-[ "$(tr '\n' ' ' <"$WORK/received")" = "90 39 7f 90 39 00 " ] ||
+[ "$(tr '\n' ' ' <"$WORK/received")" = "90 40 30 90 40 00 90 39 7f 90 39 00 " ] ||
     fail "the client's port received: $(cat "$WORK/received")"
 echo "MIDI input and output through JACK: ok ($flood flood notes, $(cat "$WORK/xruns"))"

@@ -47,7 +47,7 @@ session() {
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     ! kill -0 "$pid" 2>/dev/null && wait "$pid"
 }
-export -f session client_start say synced sync_client client_stop joined wait_for
+export -f session client_start client_up say synced sync_client client_stop joined wait_for fail
 export WORK MURUTEKA LAUNCHER JACK_HERE
 in_x11 dbus-run-session -- bash -c session >"$WORK/stdout" 2>"$WORK/session.err" ||
     fail "the session failed: $(cat "$WORK/stdout" "$WORK/stderr")"
