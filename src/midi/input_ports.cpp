@@ -384,10 +384,12 @@ bool MidiInput::open() {
         m->watcher.reset();
         return false;
     }
-    if (!m->watcher->findOwnPort(before)) {
-        midiLog("MIDI input: the port " + std::string(InputPortName) + " is not in the graph");
-    }
     midiLog("MIDI input: " + nameOf(system) + ", port " + InputPortName);
+    if (!m->watcher->findOwnPort(before)) {
+        // Without its address nothing can be joined to the port or watched; it still plays.
+        midiLog("MIDI input: the port is not found in the graph; no sources are joined to it");
+        return true;
+    }
     m->thread = std::thread([impl = m.get()] { impl->watch(); });
     return true;
 }
