@@ -8,12 +8,16 @@
 // notes: COUNT single presses of KEY; prints the note-on and note-off latencies (median, 99th).
 // chords: all KEYs pressed together, held 400 ms, again and again for SECONDS; prints how many
 // gaps (runs of silent samples inside a held chord: underruns) the recording shows.
+// A KEY of the form jack:PORT sends MIDI note 57 (velocity 100) to that JACK MIDI port instead:
+// input event -> sound, for a program's MIDI input.
 //        audio_latency release RATE
 // release: the same note-off measure on FluidSynth rendering offline (no latency at all): how
 // much of a note-off figure is the piano's own release, to subtract.
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <fluidsynth.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 #include <pulse/simple.h>
 
 #include <algorithm>
@@ -121,6 +125,35 @@ int offlineRelease(double rate) {
     return 0;
 }
 
+// A JACK client that writes the note asked for at the start of its next cycle.
+struct MidiSender {
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
+    std::atomic<int> pending{0};  // 1 note-on, 2 note-off
+
+    bool open(const std::string& target) {
+        client = jack_client_open("audio_latency", JackNoStartServer, nullptr);
+        if (client == nullptr) return false;
+        port = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(
+            client,
+            [](jack_nframes_t frames, void* self) {
+                auto& s = *static_cast<MidiSender*>(self);
+                void* buffer = jack_port_get_buffer(s.port, frames);
+                jack_midi_clear_buffer(buffer);
+                if (const int what = s.pending.exchange(0)) {
+                    const unsigned char message[3] = {
+                        0x90, 57, static_cast<unsigned char>(what == 1 ? 100 : 0)};
+                    jack_midi_event_write(buffer, 0, message, 3);
+                }
+                return 0;
+            },
+            this);
+        return jack_activate(client) == 0 &&
+               jack_connect(client, jack_port_name(port), target.c_str()) == 0;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,7 +175,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::vector<KeyCode> keys;
-    for (int i = 5; i < argc; ++i)
+    MidiSender midi;
+    const bool viaMidi = std::string(argv[5]).rfind("jack:", 0) == 0;
+    if (viaMidi && !midi.open(std::string(argv[5]).substr(5))) {
+        std::fprintf(stderr, "cannot send to %s\n", argv[5]);
+        return 1;
+    }
+    for (int i = 5; i < argc && !viaMidi; ++i)
         keys.push_back(XKeysymToKeycode(display, XStringToKeysym(argv[i])));
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rec.rate), 1};
@@ -171,6 +210,7 @@ int main(int argc, char** argv) {
     const auto origin = Clock::now();
     auto press = [&](bool down) {
         const double t = msSince(origin, Clock::now());
+        if (viaMidi) midi.pending = down ? 1 : 2;
         for (const KeyCode key : keys) XTestFakeKeyEvent(display, key, down ? True : False, 0);
         XSync(display, False);
         return t;
@@ -203,6 +243,7 @@ int main(int argc, char** argv) {
     reader.join();
     pa_simple_free(stream);
     XCloseDisplay(display);
+    if (midi.client != nullptr) jack_client_close(midi.client);
 
     const std::size_t ms5 = static_cast<std::size_t>(rec.rate / 200);
     if (mode == "notes") {

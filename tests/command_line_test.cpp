@@ -36,6 +36,9 @@ TEST(CommandLine, UnknownOptionsAndOutputsAreErrors) {
     EXPECT_TRUE(ParseCommandLine({"--help"}).help);
     EXPECT_TRUE(ParseCommandLine({"--version"}).version);
     EXPECT_TRUE(ParseCommandLine({"--list-midi-outputs"}).listOutputs);
+    EXPECT_NE(ParseCommandLine({"--midi-in", "usb"}).error.find("port:NUMBER"), std::string::npos);
+    EXPECT_NE(ParseCommandLine({"--midi-in", "port:"}).error, "");
+    EXPECT_EQ(ParseCommandLine({"--midi-in=port:Keystation 49"}).midiIn, "port:Keystation 49");
     EXPECT_EQ(ParseCommandLine({"--soundfont", "/x.sf2"}).soundfont, "/x.sf2");
 }
 

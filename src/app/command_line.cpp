@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "input_ports.h"
 #include "output_backends.h"
 
 namespace app {
@@ -131,6 +132,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.version = true;
         } else if (arg == "--list-midi-outputs") {
             result.listOutputs = true;
+        } else if (arg == "--list-midi-inputs") {
+            result.listInputs = true;
         } else if (arg == "--verbose") {
             result.verbose = true;
         } else if (arg == "--practice-dialog") {
@@ -151,6 +154,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             }
             result.mode = "practice-history";
         } else if (takeValue(args, i, "--midi-out", result.midiOut, result.error) ||
+                   takeValue(args, i, "--midi-in", result.midiIn, result.error) ||
                    takeValue(args, i, "--soundfont", result.soundfont, result.error) ||
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
                    takeValue(args, i, "--layout", result.layout, result.error) ||
@@ -171,6 +175,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.error = "unknown MIDI output '" + result.midiOut +
                        "'; valid forms of --midi-out:\n" + midi::validOutputForms();
     }
+    if (result.error.empty() && !midi::parseInputSpec(result.midiIn)) {
+        result.error = "unknown MIDI input '" + result.midiIn + "'; valid forms of --midi-in:\n" +
+                       midi::validInputForms();
+    }
     if (result.error.empty() && result.layout != "F4" && result.layout != "F5" &&
         result.layout != "F6" && result.layout != "F7") {
         result.error = "--layout takes F4, F5, F6 or F7";
@@ -180,8 +188,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.error =
             "--record records the window's playing; it cannot be used with --" + result.mode;
     }
-    if (result.error.empty() && recording && (!result.printLayout.empty() || result.listOutputs)) {
-        result.error = "--record cannot be used with --print-layout or --list-midi-outputs";
+    if (result.error.empty() && recording &&
+        (!result.printLayout.empty() || result.listOutputs || result.listInputs)) {
+        result.error =
+            "--record cannot be used with --print-layout, --list-midi-outputs or "
+            "--list-midi-inputs";
     }
     if (result.error.empty()) result.error = PracticeProblem(result, rest.empty());
     if (result.error.empty() && !result.chart.empty() && result.mode != "practice-history") {
@@ -203,12 +214,15 @@ std::string UsageText() {
            "Options:\n"
            "  --midi-out OUTPUT      where the notes go (default: synth):\n" +
            midi::validOutputForms() +
+           "  --midi-in INPUT        where notes are played from (default: all):\n" +
+           midi::validInputForms() +
            "  --soundfont PATH       General MIDI soundfont for the built-in synthesizer\n"
            "  --audio-buffer MS      audio buffering of the built-in synthesizer, 1 to 500\n"
            "                         (default 5); more if the sound breaks up\n"
-           "  --verbose              say on stderr which audio path is taken, and pass on\n"
-           "                         the sound libraries' own messages\n"
-           "  --list-midi-outputs    list the MIDI outputs of this machine and exit\n"
+           "  --verbose              say on stderr which audio path and MIDI input are taken,\n"
+           "                         and pass on the sound and MIDI libraries' own messages\n"
+           "  --list-midi-outputs    list the MIDI outputs and inputs of this machine and exit\n"
+           "  --list-midi-inputs     list the MIDI inputs of this machine and exit\n"
            "  --print-layout FILE    write the key layout as a PDF page and exit\n"
            "  --play FILE            play a music file on the MIDI output without a window\n"
            "  --export-midi FILE OUT.mid\n"

@@ -10,6 +10,8 @@ struct CommandLine {
     std::string midiOut = "synth";
     std::string soundfont;
     bool listOutputs = false;
+    std::string midiIn = "all";
+    bool listInputs = false;
     bool verbose = false;   // the audio layer's messages on stderr
     int audioBufferMs = 0;  // 0: the built-in synthesizer's default buffering
     bool help = false;

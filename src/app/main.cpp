@@ -13,8 +13,11 @@
 #include "console_modes.h"
 #include "desktop_identity.h"
 #include "help_menu.h"
+#include "input_ports.h"
 #include "main_window.h"
+#include "midi_thru.h"
 #include "misc_file.h"
+#include "module1.h"
 #include "output_backends.h"
 #include "output_file.h"
 #include "practice_session.h"
@@ -81,8 +84,12 @@ int main(int argc, char** argv) {
         }
     }
     const midi::SynthSettings synth{early.soundfont, true, early.audioBufferMs};
-    if (early.listOutputs) {
-        for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
+    if (early.listOutputs || early.listInputs) {
+        if (early.listOutputs) {
+            for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
+            std::cout << "\nMIDI inputs (--midi-in):\n";
+        }
+        for (const auto& line : midi::describeInputs()) std::cout << line << "\n";
         return 0;
     }
 
@@ -125,6 +132,9 @@ int main(int argc, char** argv) {
     }
     midi::installBackend(std::move(output));
 
+    // Messages from a MIDI keyboard are played on the input's own thread, without waiting for
+    // the window; the window marks their keys afterwards.
+    midi::MidiThru thru(midi::playerNotes(), &Module1::CurrentChannel);
     keyboard::Form1* mainWindow = nullptr;
     keyboard::Form1Hooks hooks;
     hooks.showAutoPerformance = [&mainWindow] { performance::ShowMiscFile(*mainWindow); };
@@ -140,6 +150,12 @@ int main(int argc, char** argv) {
     form.setPlayerNoteObserver(
         [&practice](std::int16_t note, bool on) { practice.PlayerNote(note, on); });
     if (recording) recording->start(form);
+    form.ConnectMidiInput(thru);
+    midi::MidiInput input(
+        *midi::parseInputSpec(command.midiIn),
+        [&thru](const unsigned char* bytes, std::size_t size) { thru.receive(bytes, size); },
+        [&thru] { thru.endAll(); });
+    if (!input.open() && !input.problem().empty()) std::cerr << input.problem() << "\n";
     form.Form_Load(command.commandLineFile);
     int result = recording ? recording->signalExitCode() : 0;
     if (result == 0) {

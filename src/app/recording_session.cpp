@@ -45,13 +45,15 @@ RecordingSession::~RecordingSession() {
 
 std::unique_ptr<midi::RecordingOutput> RecordingSession::wrap(
     std::unique_ptr<midi::OutputBackend> output) {
-    return std::make_unique<midi::RecordingOutput>(std::move(output), m_recorder);
+    return std::make_unique<midi::RecordingOutput>(std::move(output), m_lockedRecorder);
 }
 
 void RecordingSession::start(QWidget& window) {
     window.setWindowTitle(RecordingCaption);
-    connect(&m_timer, &QTimer::timeout, this,
-            [this] { m_recorder.Tick(std::chrono::steady_clock::now()); });
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        const std::lock_guard lock(m_recorderMutex);
+        m_recorder.Tick(std::chrono::steady_clock::now());
+    });
     m_timer.start(TickMs);
 
     if (::pipe2(m_pipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
@@ -68,6 +70,7 @@ void RecordingSession::start(QWidget& window) {
 
 void RecordingSession::finish() {
     m_timer.stop();
+    const std::lock_guard lock(m_recorderMutex);
     m_recorder.Finish(std::chrono::steady_clock::now());
 }
 
@@ -82,7 +85,7 @@ void RecordingSession::onSignal() {
     unsigned char signal = 0;
     while (::read(m_pipe[0], &signal, 1) == 1) {
     }
-    if (m_recorder.finished()) return;
+    if (const std::lock_guard lock(m_recorderMutex); m_recorder.finished()) return;
     // The files are finished first, at the moment of the signal; then the program ends as it
     // does on F9, switching off what still sounds.
     finish();

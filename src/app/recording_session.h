@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <csignal>
 #include <memory>
+#include <mutex>
 
 #include "command_line.h"
 #include "output_device.h"
@@ -34,7 +35,24 @@ class RecordingSession : public QObject {
     void onSignal();
     void restoreHandlers();
 
+    // The recorder hears the window's thread and the MIDI input's thread: one at a time.
+    class LockedRecorder final : public midi::MessageRecorder {
+      public:
+        LockedRecorder(performance::TakeRecorder& recorder, std::mutex& mutex)
+            : m_recorder(recorder), m_mutex(mutex) {}
+        void Record(std::chrono::steady_clock::time_point when, std::uint32_t message) override {
+            const std::lock_guard lock(m_mutex);
+            m_recorder.Record(when, message);
+        }
+
+      private:
+        performance::TakeRecorder& m_recorder;
+        std::mutex& m_mutex;
+    };
+
     performance::TakeRecorder m_recorder;
+    std::mutex m_recorderMutex;
+    LockedRecorder m_lockedRecorder{m_recorder, m_recorderMutex};
     QTimer m_timer;
     int m_pipe[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> m_notifier;

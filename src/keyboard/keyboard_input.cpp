@@ -2,6 +2,7 @@
 #include <QKeyEvent>
 #include <utility>
 
+#include "held_notes.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "module1.h"
@@ -186,14 +187,20 @@ void Form1::FlushPendingReleases() {
     for (const PendingRelease& release : releases) Picture1_KeyUp(release.code);
 }
 
+// Typed and clicked notes are counted with those of a MIDI keyboard: a note held on both ends
+// when both have let go.
 Form1::SoundingNote Form1::StartNote(std::int16_t note) {
-    Module1::NoteOn(note);
+    const std::int32_t channel = Module1::MidiChannel;
+    if (Module1::PackNoteMessage(note, channel, true))
+        midi::playerNotes().press(channel, 60 + note, 127);
     if (m_playerNoteObserver) m_playerNoteObserver(note, true);
-    return {note, Module1::MidiChannel};
+    return {note, channel};
 }
 
 void Form1::EndNote(const SoundingNote& sounding) {
-    Module1::NoteOff(sounding.note, sounding.channel);
+    if (Module1::PackNoteMessage(sounding.note, sounding.channel, false)) {
+        midi::playerNotes().release(sounding.channel, 60 + sounding.note);
+    }
     if (m_playerNoteObserver) m_playerNoteObserver(sounding.note, false);
 }
 
@@ -205,7 +212,7 @@ void Form1::Picture1_KeyDown(std::int16_t keyCode) {
     if (const auto key = KeyOfVirtualKey(keyCode)) {
         const auto k = static_cast<std::size_t>(*key);
         m_keySounding[k] = StartNote(m_tables.KeyNote[k]);
-        BarFunc(static_cast<std::int16_t>(*key));
+        HoldMark(static_cast<std::int16_t>(*key), true);
         return;
     }
     switch (keyCode) {
@@ -256,7 +263,7 @@ void Form1::Picture1_KeyUp(std::int16_t keyCode) {
         auto& sounding = m_keySounding[static_cast<std::size_t>(*key)];
         if (sounding) EndNote(*sounding);
         sounding.reset();
-        BarFunc(static_cast<std::int16_t>(*key));
+        HoldMark(static_cast<std::int16_t>(*key), false);
     }
     if (keyCode < VK_F1) m_keyHeld[code] = 0;
 }

@@ -5,6 +5,7 @@
 
 #include "accessible_widgets.h"
 #include "keyboard_accessibility.h"
+#include "held_notes.h"
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
@@ -61,6 +62,7 @@ Form1::~Form1() {
     m_picture->onMouseMove = nullptr;
     m_picture->onMousePress = nullptr;
     m_picture->onMouseRelease = nullptr;
+    if (m_midiThru != nullptr) m_midiThru->setWake(nullptr);
 }
 
 void Form1::Form_Load(const std::string& commandLine) {
@@ -76,6 +78,7 @@ void Form1::Form_Load(const std::string& commandLine) {
     }
     m_midiAvailable = true;
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
+    midi::playerNotes().clear();
     m_printing = 0;
     Module1::SetChannel(0);
     m_layoutDegree = LayoutF6;
@@ -102,6 +105,7 @@ void Form1::Form_Unload() {
     if (m_unloaded) return;
     m_unloaded = true;
     ReleaseAllHeldKeys();
+    if (m_midiThru != nullptr) m_midiThru->stop();
     midi::midiOutClose(Module1::hMidiOut);
 }
 

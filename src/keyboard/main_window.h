@@ -15,6 +15,7 @@
 
 #include "key_layout.h"
 #include "keyboard_drawing.h"
+#include "midi_thru.h"
 
 namespace keyboard {
 
@@ -73,6 +74,10 @@ class Form1 : public QWidget {
     // also after a layout change, until the next call. An empty list takes the marks away.
     void SetNextNotes(std::vector<std::int16_t> notes);
     const std::vector<std::int16_t>& NextNotes() const { return m_nextNotes; }
+    // Notes from a MIDI keyboard: their keys are marked while they sound and the player-note
+    // observer hears of them, as of typed keys. The thru must outlive the window; it is stopped
+    // (its notes ended) when the window unloads.
+    void ConnectMidiInput(midi::MidiThru& thru);
 
     // Ends every note that the keyboard or the mouse is holding, as if its key were let go.
     void ReleaseAllHeldKeys();
@@ -120,6 +125,9 @@ class Form1 : public QWidget {
     void ShowNextKeys();
     SoundingNote StartNote(std::int16_t note);
     void EndNote(const SoundingNote& sounding);
+    // Key k's mark is on while anything holds it (a typed key, the mouse, a MIDI note).
+    void HoldMark(std::int16_t k, bool on);
+    void ShowIncomingNotes();
 
     Form1Hooks m_hooks;
     PlayerNoteObserver m_playerNoteObserver;
@@ -153,6 +161,10 @@ class Form1 : public QWidget {
     bool m_releasesAreReal = false;
     bool m_midiAvailable = false;
     bool m_unloaded = false;
+    KeyTable<std::int16_t> m_markHolders{};
+    midi::MidiThru* m_midiThru = nullptr;
+    // The key marked for each MIDI note sounding from the input, or 0.
+    std::array<std::int16_t, 128> m_incomingKey{};
 };
 
 }  // namespace keyboard

@@ -31,15 +31,15 @@ void Form1::Picture1_MouseMove(float x, float y) {
     if (m_mouseDownKey == 0) return;
     // The played key's mark is on only while the pointer is on its cap.
     if (!m_mouseMarkOff && m_mouseKey == 0) {
-        BarFunc(m_mouseDownKey);
+        HoldMark(m_mouseDownKey, false);
         m_mouseMarkOff = true;
     }
     if (!m_mouseMarkOff && m_mouseKey != m_mouseDownKey) {
-        BarFunc(m_mouseDownKey);
+        HoldMark(m_mouseDownKey, false);
         m_mouseMarkOff = true;
     }
     if (m_mouseMarkOff && m_mouseKey == m_mouseDownKey) {
-        BarFunc(m_mouseDownKey);
+        HoldMark(m_mouseDownKey, true);
         m_mouseMarkOff = false;
     }
 }
@@ -48,18 +48,18 @@ void Form1::Picture1_MouseDown() {
     if (m_mouseKey == 0 || m_mouseKey == m_mouseDownKey) return;
     // Another button pressed on another key: the key the mouse was playing ends first.
     if (m_mouseDownKey != 0) {
-        if (!m_mouseMarkOff) BarFunc(m_mouseDownKey);
+        if (!m_mouseMarkOff) HoldMark(m_mouseDownKey, false);
         if (m_mouseSounding) EndNote(*m_mouseSounding);
         m_mouseSounding.reset();
     }
-    BarFunc(m_mouseKey);
+    HoldMark(m_mouseKey, true);
     m_mouseMarkOff = false;
     m_mouseDownKey = m_mouseKey;
     m_mouseSounding = StartNote(m_tables.KeyNote[static_cast<std::size_t>(m_mouseDownKey)]);
 }
 
 void Form1::Picture1_MouseUp() {
-    if (!m_mouseMarkOff && m_mouseDownKey != 0) BarFunc(m_mouseDownKey);
+    if (!m_mouseMarkOff && m_mouseDownKey != 0) HoldMark(m_mouseDownKey, false);
     m_mouseMarkOff = true;
     // The note ends wherever the pointer is: a release off the key must not leave it sounding.
     if (m_mouseDownKey != 0 && m_mouseSounding) EndNote(*m_mouseSounding);
@@ -71,7 +71,7 @@ void Form1::Picture1_MouseUp() {
 // releases that may still come find nothing left to end.
 void Form1::MouseLost() {
     if (m_mouseDownKey == 0) return;
-    if (!m_mouseMarkOff) BarFunc(m_mouseDownKey);
+    if (!m_mouseMarkOff) HoldMark(m_mouseDownKey, false);
     m_mouseMarkOff = true;
     if (m_mouseSounding) EndNote(*m_mouseSounding);
     m_mouseSounding.reset();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -32,7 +33,11 @@ void NoteOff(std::int16_t offset, std::int32_t channel) {
 }
 
 void SetChannel(std::int32_t index) {
-    MidiChannel = (index >= 1 && index <= 15) ? index : 0;
+    std::atomic_ref(MidiChannel).store((index >= 1 && index <= 15) ? index : 0);
+}
+
+std::int32_t CurrentChannel() {
+    return std::atomic_ref(MidiChannel).load();
 }
 
 void Wait(float seconds) {

@@ -47,6 +47,8 @@ void SendShortMessage(std::uint32_t message);
 // Ends a note on the channel it was started on, whatever the current channel is now.
 void NoteOff(std::int16_t offset, std::int32_t channel);
 void SetChannel(std::int32_t index);
+// MidiChannel as another thread (the MIDI input's) reads it.
+std::int32_t CurrentChannel();
 
 // Lets the given time pass while pending window events are processed; blocks between events
 // instead of spinning. Zero or negative durations return at once without processing any events.

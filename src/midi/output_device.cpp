@@ -1,5 +1,7 @@
 #include "output_device.h"
 
+#include <mutex>
+
 namespace midi {
 namespace {
 
@@ -15,15 +17,24 @@ std::unique_ptr<OutputBackend>& backendSlot() {
 
 bool deviceOpen = false;
 
+// The window's thread and the MIDI input's thread both send: one message at a time reaches the
+// backend (and the trace file or recorder behind it).
+std::mutex& deviceMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 }  // namespace
 
 void installBackend(std::unique_ptr<OutputBackend> backend) {
+    const std::lock_guard lock(deviceMutex());
     if (backendSlot()) backendSlot()->close();
     deviceOpen = false;
     backendSlot() = std::move(backend);
 }
 
 std::uint32_t midiOutGetNumDevs() {
+    const std::lock_guard lock(deviceMutex());
     OutputBackend* backend = backendSlot().get();
     return backend != nullptr && backend->available() ? 1 : 0;
 }
@@ -34,12 +45,14 @@ std::uint32_t midiOutOpen(HMIDIOUT* handle, std::int32_t device) {
         *handle = 0;
         return kBadDeviceId;
     }
+    const std::lock_guard lock(deviceMutex());
     deviceOpen = true;
     *handle = kOpenHandle;
     return kNoError;
 }
 
 std::uint32_t midiOutShortMsg(HMIDIOUT handle, std::uint32_t message) {
+    const std::lock_guard lock(deviceMutex());
     if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
     backendSlot()->send(message);
     return kNoError;
@@ -52,6 +65,7 @@ std::uint32_t midiOutShortMsgAside(HMIDIOUT handle, std::uint32_t message) {
 }
 
 std::uint32_t midiOutClose(HMIDIOUT handle) {
+    const std::lock_guard lock(deviceMutex());
     if (handle != kOpenHandle || !deviceOpen) return kInvalidHandle;
     deviceOpen = false;
     backendSlot()->close();

@@ -1,59 +1,21 @@
 #include "port_output.h"
 
-#include <fcntl.h>
 #include <rtmidi/RtMidi.h>
-#include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
-#include <iostream>
 #include <optional>
 
-#include "audio_log.h"
+#include "midi_system.h"
 
 namespace midi {
 namespace {
 
-// Only the ALSA sequencer on Linux: RtMidi's JACK client crashes when no JACK server runs.
-RtMidi::Api portApi() {
-#if defined(__linux__)
-    return RtMidi::LINUX_ALSA;
-#else
-    return RtMidi::UNSPECIFIED;
-#endif
-}
-
-// RtMidi prints its constructor's failure (no ALSA sequencer) on stderr before it throws; the
-// program says itself that there are no ports, so that text is only for --verbose.
-class QuietStderr {
-  public:
-    QuietStderr() {
-        if (audioVerbose()) return;
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (null >= 0) {
-            dup2(null, STDERR_FILENO);
-            close(null);
-        }
-    }
-    ~QuietStderr() {
-        if (m_saved < 0) return;
-        std::cerr.flush();
-        dup2(m_saved, STDERR_FILENO);
-        close(m_saved);
-    }
-    QuietStderr(const QuietStderr&) = delete;
-    QuietStderr& operator=(const QuietStderr&) = delete;
-
-  private:
-    int m_saved = -1;
-};
-
 std::unique_ptr<RtMidiOut> makeClient() {
+    const MidiSystem system = detectMidiSystem();
+    if (system == MidiSystem::None) return nullptr;
     try {
         const QuietStderr quiet;
-        auto out = std::make_unique<RtMidiOut>(portApi(), "muruteka");
+        auto out = std::make_unique<RtMidiOut>(apiOf(system), "muruteka");
         out->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
         return out;
     } catch (const RtMidiError&) {
@@ -61,8 +23,10 @@ std::unique_ptr<RtMidiOut> makeClient() {
     }
 }
 
-std::optional<unsigned> findPort(RtMidiOut& out, const std::string& selector) {
-    const unsigned count = out.getPortCount();
+}  // namespace
+
+std::optional<unsigned> findPort(RtMidi& client, const std::string& selector) {
+    const unsigned count = client.getPortCount();
     unsigned number = 0;
     const char* end = selector.data() + selector.size();
     if (auto [ptr, ec] = std::from_chars(selector.data(), end, number);
@@ -71,12 +35,10 @@ std::optional<unsigned> findPort(RtMidiOut& out, const std::string& selector) {
         return std::nullopt;
     }
     for (unsigned i = 0; i < count; ++i) {
-        if (out.getPortName(i).find(selector) != std::string::npos) return i;
+        if (client.getPortName(i).find(selector) != std::string::npos) return i;
     }
     return std::nullopt;
 }
-
-}  // namespace
 
 PortOutput::PortOutput(std::string selector) : m_selector(std::move(selector)) {}
 
