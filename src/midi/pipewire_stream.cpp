@@ -81,6 +81,7 @@ void PipeWireStream::onStateChanged(void* self, pw_stream_state, pw_stream_state
 
 bool PipeWireStream::connect(const AudioRequest& request) {
     pw_init(nullptr, nullptr);
+    quietPipeWire();
     m_loop = pw_thread_loop_new("muruteka-audio", nullptr);
     if (m_loop == nullptr) return false;
     // PipeWire runs the graph in the largest power-of-two quantum that fits the smallest latency
