@@ -76,7 +76,6 @@ void Form1::Form_Load(const std::string& commandLine) {
     m_midiAvailable = true;
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
     m_printing = 0;
-    Module1::SetChannel(0);
     m_layoutDegree = LayoutF6;
     Module1::CommandLineFile = commandLine;
     {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <thread>
 
+#include "gm_programs.h"
+
 namespace Module1 {
 namespace {
 
@@ -29,6 +31,7 @@ void NoteOff(std::int16_t offset, std::int32_t channel) {
 
 void SetChannel(std::int32_t index) {
     MidiChannel = (index >= 1 && index <= 15) ? index : 0;
+    if (Program >= 0 && Program <= 127) send(midi::ProgramChangeMessage(Program, MidiChannel));
 }
 
 void Wait(float seconds) {

@@ -18,6 +18,9 @@ inline constexpr std::int16_t HighestValidOffset = 67;
 
 inline midi::HMIDIOUT hMidiOut = 0;
 inline std::int32_t MidiChannel = 0;
+// The General MIDI program (instrument) of --program, 0..127, sent on the channel whenever the
+// channel is set; -1: none is sent and the output keeps its own (the piano, as a rule).
+inline std::int32_t Program = -1;
 // The command-line text naming a music file to open at start-up; emptied once its dialog closed.
 inline std::string CommandLineFile;
 
@@ -37,6 +40,7 @@ void NoteOn(std::int16_t offset);
 void NoteOff(std::int16_t offset);
 // Ends a note on the channel it was started on, whatever the current channel is now.
 void NoteOff(std::int16_t offset, std::int32_t channel);
+// Sets the channel of NoteOn and NoteOff, and sends Program on it.
 void SetChannel(std::int32_t index);
 
 // Lets the given time pass while pending window events are processed; blocks between events

@@ -136,6 +136,8 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
         if (m_stream) m_stream->wake();
     } else if (status == 0x90 || status == 0x80) {
         fluid_synth_noteoff(m_synth.get(), channel, key);
+    } else if (status == 0xC0) {
+        fluid_synth_program_change(m_synth.get(), channel, key);
     }
 }
 
