@@ -233,9 +233,10 @@ void PipeWireStream::wake() {
 bool PipeWireStream::probeRealtime() {
     pw_thread_loop_lock(m_loop);
     pw_stream_set_active(m_stream, true);
-    // A graph that does not run within a third of a second counts as no real-time thread.
+    // A graph that does not run within a second counts as no real-time thread (a busy machine
+    // may take a few hundred milliseconds to schedule the first cycle).
     timespec deadline{};
-    pw_thread_loop_get_time(m_loop, &deadline, 300 * SPA_NSEC_PER_MSEC);
+    pw_thread_loop_get_time(m_loop, &deadline, 1000 * SPA_NSEC_PER_MSEC);
     while (m_realtime < 0) {
         if (pw_thread_loop_timed_wait_full(m_loop, &deadline) != 0) break;
     }
