@@ -61,6 +61,8 @@ std::string throughRealtimeKit(pid_t tid, int& priority) {
     int error = sd_bus_open_system(&raw);
     if (error < 0) return std::string("no system bus: ") + std::strerror(-error);
     std::unique_ptr<sd_bus, BusDeleter> bus(raw);
+    // A service that does not answer must not hold up the start for sd-bus's default 25 s.
+    sd_bus_set_method_call_timeout(bus.get(), 2'000'000);
     sd_bus_error busError = SD_BUS_ERROR_NULL;
     auto failed = [&](const char* what) {
         std::string text = std::string(what) + ": " +
