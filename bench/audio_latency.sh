@@ -3,12 +3,22 @@
 # PulseAudio and a private PipeWire with a null sink: key event -> sound at the server for note-on
 # and note-off, idle CPU with the window open, gaps under load (two busy loops, ten-note chords),
 # start-up to a shown window and resident memory with audio open. Prints a Markdown table.
-# Installs VMPK and the build's needs when missing. Everything runs as an ordinary user (nobody)
-# without real-time rights, as a player's desktop session would unless it grants them.
+# Installs VMPK and the build's needs when missing. Everything runs as an ordinary user (nobody),
+# twice: without the desktop's real-time service, and with RealtimeKit granting real-time
+# priority to the servers and the programs as a desktop does (SERVICE="without" or "with" for one).
 # Usage: bench/audio_latency.sh [notes, default 60] [seconds of chords, default 60]
 #        [idle seconds, default 30]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+SELF="$PWD/bench/audio_latency.sh"
+if [ "${1:-}" = --inner ]; then
+    # As the ordinary user: the measuring part, with what the outer part decided.
+    shift
+    exec env PATH="/usr/bin:/bin" LANG=C.UTF-8 AUDIO_LATENCY_INNER=1 \
+        SOUND_SERVER_REALTIME="$([ "$AUDIO_LATENCY_SERVICE" = with ] && echo yes || echo no)" \
+        DBUS_SYSTEM_BUS_ADDRESS="${DBUS_SYSTEM_BUS_ADDRESS:-unix:path=/nonexistent}" \
+        bash "$SELF" "$@"
+fi
 if [ "${1:-}" != --measure ]; then
     NOTES="${1:-60}" CHORDS="${2:-60}" IDLE="${3:-30}"
 fi
@@ -30,19 +40,34 @@ if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     # BEFORE=PATH: an earlier build of the program, measured beside this one.
     [ -z "${BEFORE:-}" ] || cp "$BEFORE" "$WORK/before"
     runner=()
-    # REALTIME=1: servers and programs may take real-time priority, as a desktop's real-time
-    # service grants it. Here that needs root's capability (this machine lets no ordinary user
-    # raise RLIMIT_RTPRIO); otherwise everything runs as nobody without real-time rights.
-    if [ -z "${REALTIME:-}" ] && [ "$(id -u)" = 0 ]; then
+    . tests/e2e/realtime_service.sh
+    services="${SERVICE:-without with}"
+    missing=$(realtime_service_missing)
+    if [ -n "$missing" ]; then
+        echo "Only without the real-time service: $missing." >&2
+        services=without
+    else
         chown nobody:nogroup "$WORK"
         runner=(setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env)
     fi
-    "${runner[@]}" env PATH="/usr/bin:/bin" LANG=C.UTF-8 AUDIO_LATENCY_INNER=1 \
-        PROGRAMS="${PROGRAMS:-ours vmpk}" SERVERS="${SERVERS:-pulseaudio pipewire}" \
-        OURS_ARGS="${OURS_ARGS:-}" BEFORE="${BEFORE:+$WORK/before}" \
-        SOUND_SERVER_REALTIME="${REALTIME:+yes}" WORK="$WORK" \
-        BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")" \
-        bash "$PWD/bench/audio_latency.sh" "$NOTES" "$CHORDS" "$IDLE"
+    pass=(env WORK="$WORK" BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")"
+        BEFORE="${BEFORE:+$WORK/before}" PROGRAMS="${PROGRAMS:-ours vmpk}"
+        SERVERS="${SERVERS:-pulseaudio pipewire}" OURS_ARGS="${OURS_ARGS:-}")
+    for service in $services; do
+        if [ "$service" = with ]; then
+            # In a mount namespace of its own, for the service's polkit rule.
+            unshare -m bash -c '. tests/e2e/realtime_service.sh
+                trap stop_realtime_service EXIT
+                start_realtime_service "$1/service" nobody || exit 1
+                shift; "$@"' realtime "$WORK" "${runner[@]}" "${pass[@]}" AUDIO_LATENCY_SERVICE=with \
+                DBUS_SYSTEM_BUS_ADDRESS="unix:path=$WORK/service/system_bus_socket" \
+                bash "$SELF" --inner "$NOTES" "$CHORDS" "$IDLE"
+        else
+            "${runner[@]}" "${pass[@]}" AUDIO_LATENCY_SERVICE=without \
+                bash "$SELF" --inner "$NOTES" "$CHORDS" "$IDLE"
+        fi
+        echo
+    done
     exit
 fi
 
@@ -131,6 +156,7 @@ in_x11() {
 }
 
 write_vmpk_settings
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 for server in $SERVERS; do
     start_sound_server "$server" "$WORK/$server"
     RATE=$(pactl list short sinks | awk '$2 == "nullsink" { sub("Hz", "", $6); print $6 }')
@@ -164,7 +190,7 @@ latency() {
         awk -v less="$less" '{ printf "%.1f / %.1f ms", $1 - less, $2 - less }'
 }
 gaps() { sed -n 's/^chords: \([0-9]*\), gaps: \([0-9]*\)/\2 in \1 chords/p' "$WORK/$1.txt" 2>/dev/null; }
-echo "Measured on $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(date +%Y-%m-%d), as user $(id -un), $( [ -n "$SOUND_SERVER_REALTIME" ] && echo "real-time priority allowed (servers and programs)" || echo "without real-time rights")."
+echo "Measured on $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(date +%Y-%m-%d), as user $(id -un), load average before the run $LOAD_BEFORE, after it $(cut -d' ' -f1-3 /proc/loadavg); $( [ "$AUDIO_LATENCY_SERVICE" = with ] && echo "**with the real-time service** (RealtimeKit grants servers and programs real-time priority)" || echo "**without the real-time service** (no real-time rights)")."
 echo
 runs=()
 header="| What |"

@@ -1,6 +1,6 @@
 # The Debian packages the program and its tests need. Sourced by the other scripts.
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
-  librtmidi-dev libpulse-dev libpipewire-0.3-dev libasound2-dev timgm6mb-soundfont
+  librtmidi-dev libpulse-dev libpipewire-0.3-dev libasound2-dev libsystemd-dev timgm6mb-soundfont
   fonts-ipafont-gothic librsvg2-bin qt6-translations-l10n libxcb-xkb-dev libjack-jackd2-dev"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
   poppler-utils clang libclang-rt-14-dev x11-utils man-db groff-base bsdextrautils

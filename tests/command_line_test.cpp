@@ -118,3 +118,33 @@ TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
         EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0] << " " << bad.size();
     }
 }
+
+// The numbers are those of the General MIDI table; the names as a player might type them.
+TEST(CommandLine, ProgramTakesANumberOrALooseName) {
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{}, -1},
+        {{"--program", "0"}, 0},
+        {{"--program=127"}, 127},
+        {{"--program", "Violin"}, 40},
+        {{"--program", "ＶＩＯＬＩＮ"}, 40},
+        {{"--program", "ばいおりん"}, 40},
+        {{"--program", "ﾊﾞｲｵﾘﾝ"}, 40},
+        {{"--program", "honky tonk"}, 3},
+        {{"--program", "electric piano 2"}, 5},
+        {{"--program", "piano"}, 0},
+        {{"--program", "ピアノ"}, 0},
+        {{"--program", "Acoustic Guitar (steel)"}, 25},
+        {{"--program", "尺八"}, 77},
+        {{"--program", "shamisen"}, 106},
+        {{"--program", "gunshot"}, 127},
+    };
+    for (const auto& [args, program] : cases) {
+        const auto parsed = ParseCommandLine(args);
+        EXPECT_EQ(parsed.error, "") << args.back();
+        EXPECT_EQ(parsed.program, program) << (args.empty() ? "" : args.back());
+    }
+    for (const char* wrong : {"128", "-1", "kazoo", "", "・"}) {
+        EXPECT_NE(ParseCommandLine({"--program", wrong}).error, "") << wrong;
+    }
+    EXPECT_TRUE(ParseCommandLine({"--list-programs"}).listPrograms);
+}

@@ -35,6 +35,7 @@ class FormTest : public ::testing::Test {
         ui::setBeepHandler({});
         midi::installBackend(nullptr);
         Module1::hMidiOut = 0;
+        Module1::Program = -1;
     }
     virtual bool midiAvailable() const { return true; }
 

@@ -42,6 +42,17 @@ TEST_F(FormTest, ChoosingChannelNineSendsEveryLaterNoteWithStatus99) {
     EXPECT_EQ(recording->messages, (Messages{0x007F3999, 0x00003999}));
 }
 
+TEST_F(FormTest, AProgramIsSentAtStartAndOnEveryChannelChosen) {
+    Module1::Program = 40;
+    form = std::make_unique<keyboard::Form1>();
+    form->Form_Load({});
+    EXPECT_EQ(recording->messages, (Messages{0x28C0}));
+    form->channelList()->setCurrentIndex(9);
+    press(Qt::Key_Q, 24);
+    release(Qt::Key_Q, 24);
+    EXPECT_EQ(recording->messages, (Messages{0x28C0, 0x28C9, 0x007F3999, 0x00003999}));
+}
+
 TEST_F(FormTest, ACommandLineFileOpensTheDialogDuringLoadAndIsThenForgotten) {
     std::string seen;
     bool shownBeforeWindow = false;

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "input_ports.h"
+#include "gm_programs.h"
 #include "output_backends.h"
 
 namespace app {
@@ -42,6 +43,22 @@ bool takeNumber(const std::vector<std::string>& args, std::size_t& i, const std:
     if (used == 0 || used != value.size() || number < first || number > last) {
         error = name + " takes a whole number from " + std::to_string(first) + " to " +
                 std::to_string(last);
+    }
+    return true;
+}
+
+// "--program N" or "--program NAME".
+bool takeProgram(const std::vector<std::string>& args, std::size_t& i, CommandLine& result) {
+    std::string value;
+    if (!takeValue(args, i, "--program", value, result.error)) return false;
+    if (!result.error.empty()) return true;
+    if (const auto program = midi::findGmProgram(value)) {
+        result.program = *program;
+    } else {
+        result.error =
+            "--program takes a General MIDI program, 0 to 127 or a name that "
+            "--list-programs shows: " +
+            value;
     }
     return true;
 }
@@ -134,6 +151,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.listOutputs = true;
         } else if (arg == "--list-midi-inputs") {
             result.listInputs = true;
+        } else if (arg == "--list-programs") {
+            result.listPrograms = true;
         } else if (arg == "--verbose") {
             result.verbose = true;
         } else if (arg == "--practice-dialog") {
@@ -163,7 +182,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                    takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
                    takeNumber(args, i, "--audio-buffer", 1, 500, result.audioBufferMs,
                               result.error) ||
-                   takeMode(args, i, "--play", false, result) ||
+                   takeProgram(args, i, result) || takeMode(args, i, "--play", false, result) ||
                    takeMode(args, i, "--check", false, result) ||
                    takeMode(args, i, "--export-midi", true, result) ||
                    takeMode(args, i, "--render-wav", true, result) || takeRecord(args, i, result)) {
@@ -252,6 +271,11 @@ std::string UsageText() {
            "  --tempo N              tempo of --play, --export-midi, --render-wav, --record and\n"
            "                         --practice (default 126)\n"
            "  --channel N            MIDI channel 0 to 15 of those modes (default 0)\n"
+           "  --program N|NAME       the instrument: a General MIDI program 0 to 127 or its\n"
+           "                         name in English or Japanese (\"violin\", \"バイオリン\"),\n"
+           "                         sent on the channel at start and at each channel change\n"
+           "                         of the window and --play (default: none is sent, the piano)\n"
+           "  --list-programs        list the 128 General MIDI programs and exit\n"
            "  --layout F4|F5|F6|F7   the layout to print (default F6: ド on E)\n"
            "  --version              print the version and exit\n"
            "  --help                 print this help and exit\n"

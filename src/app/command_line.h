@@ -39,6 +39,9 @@ struct CommandLine {
     std::string chart;
     int tempo = 126;
     int channel = 0;
+    // The General MIDI program sent at start and at each channel change; -1: none is sent.
+    int program = -1;
+    bool listPrograms = false;
     // The arguments that are not our options, joined with one blank, as given.
     std::string commandLineFile;
     std::string error;  // not empty: the command line cannot be used

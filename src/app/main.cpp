@@ -12,6 +12,7 @@
 #include "command_line.h"
 #include "console_modes.h"
 #include "desktop_identity.h"
+#include "gm_programs.h"
 #include "help_menu.h"
 #include "input_ports.h"
 #include "main_window.h"
@@ -71,7 +72,15 @@ int main(int argc, char** argv) {
                   << "\n";
         return 0;
     }
+    if (early.listPrograms) {
+        for (std::size_t i = 0; i < midi::GmPrograms.size(); ++i) {
+            std::printf("%3zu  %-24s %s\n", i, std::string(midi::GmPrograms[i].english).c_str(),
+                        std::string(midi::GmPrograms[i].japanese).c_str());
+        }
+        return 0;
+    }
     midi::setAudioVerbose(early.verbose);
+    Module1::Program = early.program;
     if (!early.mode.empty()) return app::RunConsoleMode(early);
     // A recording file that cannot be made is known before any window opens; a file already
     // there is left as it is until the first note is recorded.

@@ -80,7 +80,6 @@ void Form1::Form_Load(const std::string& commandLine) {
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
     midi::playerNotes().clear();
     m_printing = 0;
-    Module1::SetChannel(0);
     m_layoutDegree = LayoutF6;
     Module1::CommandLineFile = commandLine;
     {

@@ -2,10 +2,14 @@
 
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
+#include <pipewire/pipewire.h>
+#include <spa/support/log.h>
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+
+#include "midi_system.h"
 
 namespace midi {
 namespace {
@@ -32,7 +36,49 @@ void fluidMessage(int level, const char* message, void*) {
     std::fprintf(stderr, "muruteka: fluidsynth %s: %s\n", name, message);
 }
 
+// PipeWire's client library logs through one global logger. Its default one prints errors on
+// stderr, for example when a system without the pipewire package has no client.conf.
+void pipeWireMessage(void*, spa_log_level level, const spa_log_topic* topic, const char* file,
+                     int line, const char*, const char* format, va_list args) {
+    if (!verboseOutput) return;
+    static const char* const names[] = {"none", "error", "warning", "info", "debug", "trace"};
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::fprintf(stderr, "muruteka: pipewire %s: %s%s%s:%d %s\n",
+                 level <= SPA_LOG_LEVEL_TRACE ? names[level] : "?",
+                 topic != nullptr ? topic->topic : "", topic != nullptr ? " " : "", file, line,
+                 text);
+}
+void pipeWireMessageV0(void* object, spa_log_level level, const char* file, int line,
+                       const char* function, const char* format, va_list args) {
+    pipeWireMessage(object, level, nullptr, file, line, function, format, args);
+}
+void pipeWireMessageF0(void* object, spa_log_level level, const char* file, int line,
+                       const char* function, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    pipeWireMessage(object, level, nullptr, file, line, function, format, args);
+    va_end(args);
+}
+void pipeWireMessageF1(void* object, spa_log_level level, const spa_log_topic* topic,
+                       const char* file, int line, const char* function, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    pipeWireMessage(object, level, topic, file, line, function, format, args);
+    va_end(args);
+}
+const spa_log_methods pipeWireMethods = {SPA_VERSION_LOG_METHODS, pipeWireMessageF0,
+                                         pipeWireMessageV0,       pipeWireMessageF1,
+                                         pipeWireMessage,         nullptr};
+spa_log pipeWireLog = {{SPA_TYPE_INTERFACE_Log, SPA_VERSION_LOG, {&pipeWireMethods, nullptr}},
+                       SPA_LOG_LEVEL_WARN};
+
 }  // namespace
+
+void quietPipeWire() {
+    pw_log_set(&pipeWireLog);
+    pw_log_set_level(SPA_LOG_LEVEL_WARN);
+}
 
 void setAudioVerbose(bool verbose) {
     verboseOutput = verbose;
@@ -42,6 +88,7 @@ void setAudioVerbose(bool verbose) {
     }
     // FluidSynth's debug messages come once per audio block: never wanted on a terminal.
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+    quietJackMessages();
 }
 
 bool audioVerbose() {

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <thread>
 
+#include "gm_programs.h"
+
 namespace Module1 {
 namespace {
 
@@ -33,7 +35,9 @@ void NoteOff(std::int16_t offset, std::int32_t channel) {
 }
 
 void SetChannel(std::int32_t index) {
-    std::atomic_ref(MidiChannel).store((index >= 1 && index <= 15) ? index : 0);
+    const std::int32_t channel = (index >= 1 && index <= 15) ? index : 0;
+    std::atomic_ref(MidiChannel).store(channel);
+    if (Program >= 0 && Program <= 127) send(midi::ProgramChangeMessage(Program, channel));
 }
 
 std::int32_t CurrentChannel() {

@@ -18,6 +18,9 @@ inline constexpr std::int16_t HighestValidOffset = 67;
 
 inline midi::HMIDIOUT hMidiOut = 0;
 inline std::int32_t MidiChannel = 0;
+// The General MIDI program (instrument) of --program, 0..127, sent on the channel whenever the
+// channel is set; -1: none is sent and the output keeps its own (the piano, as a rule).
+inline std::int32_t Program = -1;
 // The command-line text naming a music file to open at start-up; emptied once its dialog closed.
 inline std::string CommandLineFile;
 
@@ -46,6 +49,7 @@ constexpr std::uint32_t PackShortMessage(std::uint8_t status, std::uint8_t data1
 void SendShortMessage(std::uint32_t message);
 // Ends a note on the channel it was started on, whatever the current channel is now.
 void NoteOff(std::int16_t offset, std::int32_t channel);
+// Sets the channel of NoteOn and NoteOff, and sends Program on it.
 void SetChannel(std::int32_t index);
 // MidiChannel as another thread (the MIDI input's) reads it.
 std::int32_t CurrentChannel();

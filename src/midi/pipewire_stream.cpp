@@ -3,7 +3,6 @@
 // would not go below 256 frames). While nothing sounds the stream is inactive, so the graph does
 // not call us and the process sleeps.
 #include <pipewire/pipewire.h>
-#include <sched.h>
 #include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "audio_log.h"
 #include "audio_stream.h"
+#include "realtime.h"
 
 namespace midi {
 namespace {
@@ -60,6 +60,7 @@ class PipeWireStream final : public AudioStream {
     std::atomic<bool> m_woken{false};
     std::atomic<bool> m_restAsked{false};
     std::atomic<int> m_realtime{-1};  // -1: not known yet
+    std::atomic<pid_t> m_dataThread{0};
 };
 
 PipeWireStream::~PipeWireStream() {
@@ -81,6 +82,7 @@ void PipeWireStream::onStateChanged(void* self, pw_stream_state, pw_stream_state
 
 bool PipeWireStream::connect(const AudioRequest& request) {
     pw_init(nullptr, nullptr);
+    quietPipeWire();
     m_loop = pw_thread_loop_new("muruteka-audio", nullptr);
     if (m_loop == nullptr) return false;
     // PipeWire runs the graph in the largest power-of-two quantum that fits the smallest latency
@@ -171,8 +173,8 @@ void PipeWireStream::onProcess(void* self) {
 
 void PipeWireStream::process() {
     if (m_realtime < 0) {
-        const int policy = sched_getscheduler(0) & ~SCHED_RESET_ON_FORK;
-        m_realtime = policy == SCHED_FIFO || policy == SCHED_RR ? 1 : 0;
+        m_dataThread = currentThreadId();
+        m_realtime = threadIsRealtime(0) ? 1 : 0;
         pw_thread_loop_signal(m_loop, false);
     }
     pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
@@ -231,15 +233,25 @@ void PipeWireStream::wake() {
 bool PipeWireStream::probeRealtime() {
     pw_thread_loop_lock(m_loop);
     pw_stream_set_active(m_stream, true);
-    // A graph that does not run within a third of a second counts as no real-time thread.
+    // A graph that does not run within a second counts as no real-time thread (a busy machine
+    // may take a few hundred milliseconds to schedule the first cycle).
     timespec deadline{};
-    pw_thread_loop_get_time(m_loop, &deadline, 300 * SPA_NSEC_PER_MSEC);
+    pw_thread_loop_get_time(m_loop, &deadline, 1000 * SPA_NSEC_PER_MSEC);
     while (m_realtime < 0) {
         if (pw_thread_loop_timed_wait_full(m_loop, &deadline) != 0) break;
     }
     pw_stream_set_active(m_stream, false);
     pw_thread_loop_unlock(m_loop);
-    return m_realtime == 1;
+    if (m_realtime == 1) {
+        audioLog("PipeWire's data thread is at real-time priority, by PipeWire's own request");
+        return true;
+    }
+    if (m_dataThread == 0) return false;
+    // PipeWire's own request was refused or not made: ours, for its data thread, from here.
+    const RealtimeGrant grant = makeThreadRealtime(m_dataThread);
+    audioLog(grant.granted ? "PipeWire's data thread at real-time priority " + grant.how
+                           : "no real-time priority for PipeWire's data thread: " + grant.how);
+    return grant.granted;
 }
 
 std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request, bool* realtime) {

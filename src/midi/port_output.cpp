@@ -69,8 +69,12 @@ void PortOutput::send(std::uint32_t message) {
     const unsigned char bytes[3] = {static_cast<unsigned char>(message & 0xFF),
                                     static_cast<unsigned char>((message >> 8) & 0xFF),
                                     static_cast<unsigned char>((message >> 16) & 0xFF)};
+    // Program change and channel pressure carry one data byte: a third byte would be read as
+    // a second message in running status.
+    const unsigned status = message & 0xF0;
+    const std::size_t length = status == 0xC0 || status == 0xD0 ? 2 : 3;
     try {
-        m_out->sendMessage(bytes, sizeof bytes);
+        m_out->sendMessage(bytes, length);
     } catch (const RtMidiError&) {
     }
 }

@@ -2,10 +2,7 @@
 // the server asks for samples when it needs them (no ALSA plug-in in between), the buffering is
 // asked for in milliseconds, and nothing is written while nothing sounds so that the process
 // sleeps.
-#include <pthread.h>
 #include <pulse/pulseaudio.h>
-#include <sched.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +11,7 @@
 
 #include "audio_log.h"
 #include "audio_stream.h"
+#include "realtime.h"
 
 namespace midi {
 namespace {
@@ -25,21 +23,12 @@ constexpr int kLargestBufferMs = 40;
 // Seconds of playing without an underrun before a raised buffer is lowered again.
 constexpr int kCalmSeconds = 20;
 
-// The audio thread asks for real-time priority, as PipeWire's clients do: granted where the
-// user's limits or capabilities allow it, so that a busy machine does not starve the stream.
+// The audio thread asks for real-time priority, as PipeWire's clients do, so that a busy
+// machine does not starve the stream.
 void tryRealtime() {
-    constexpr rlim_t kPriority = 20;  // what desktops' real-time services grant to clients
-    rlimit limit{};
-    rlim_t priority = kPriority;
-    if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0)
-        priority = std::min(limit.rlim_cur, kPriority);
-    sched_param param{};
-    param.sched_priority = static_cast<int>(priority);
-    const int error =
-        pthread_setschedparam(pthread_self(), SCHED_FIFO | SCHED_RESET_ON_FORK, &param);
-    audioLog(error == 0 ? "audio thread at real-time priority " + std::to_string(priority)
-                        : std::string("no real-time priority for the audio thread: ") +
-                              std::strerror(error));
+    const RealtimeGrant grant = makeThreadRealtime(currentThreadId());
+    audioLog(grant.granted ? "audio thread at real-time priority " + grant.how
+                           : "no real-time priority for the audio thread: " + grant.how);
 }
 
 class PulseStream final : public AudioStream {

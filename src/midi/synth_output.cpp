@@ -1,12 +1,43 @@
 #include "synth_output.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
 #include "audio_log.h"
+#include "realtime.h"
 
 namespace midi {
+namespace {
+
+std::vector<pid_t> threadsOfThisProcess() {
+    std::vector<pid_t> threads;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        threads.push_back(static_cast<pid_t>(std::atoi(entry.path().filename().c_str())));
+    }
+    return threads;
+}
+
+// FluidSynth's driver asks real-time priority for its audio thread itself, directly only; when
+// that is refused, the desktop's real-time service is asked for the thread the driver started.
+void makeDriverThreadRealtime(const std::vector<pid_t>& before) {
+    for (pid_t thread : threadsOfThisProcess()) {
+        if (std::find(before.begin(), before.end(), thread) != before.end()) continue;
+        if (threadIsRealtime(thread)) {
+            audioLog("the driver's audio thread is at real-time priority, by FluidSynth's request");
+            continue;
+        }
+        const RealtimeGrant grant = makeThreadRealtime(thread);
+        audioLog(grant.granted
+                     ? "the driver's audio thread at real-time priority " + grant.how
+                     : "no real-time priority for the driver's audio thread: " + grant.how);
+    }
+}
+
+}  // namespace
 
 std::string defaultSoundfont() {
     const std::vector<std::string> candidates = {
@@ -113,8 +144,10 @@ bool SynthEngine::openFluidDriver(int bufferMs) {
     }
     for (const auto& name : drivers) {
         if (fluid_settings_setstr(s, "audio.driver", name.c_str()) != FLUID_OK) continue;
+        const std::vector<pid_t> before = threadsOfThisProcess();
         m_driver.reset(new_fluid_audio_driver(s, m_synth.get()));
         if (m_driver) {
+            makeDriverThreadRealtime(before);
             m_driverName = "FluidSynth " + name + " driver, " + std::to_string(kAudioPeriods) +
                            " x " + std::to_string(periodSize) + " frames at " +
                            std::to_string(static_cast<int>(rate)) + " Hz";
@@ -136,6 +169,8 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
         if (m_stream) m_stream->wake();
     } else if (status == 0x90 || status == 0x80) {
         fluid_synth_noteoff(m_synth.get(), channel, key);
+    } else if (status == 0xC0) {
+        fluid_synth_program_change(m_synth.get(), channel, key);
     }
 }
 

@@ -10,6 +10,13 @@ values=$(cut -d' ' -f2 "$WORK/short.log" | tr '\n' ' ')
 [ "$values" = "007f3c92 007f4092 00003c92 00004092 007f4592 00004592 " ] ||
     fail "unexpected messages: $values"
 
+"$MURUTEKA" --play "$WORK/short.txt" --channel 2 --program バイオリン --midi-out "trace:$WORK/violin.log"
+[ "$(head -n 2 "$WORK/violin.log" | cut -d' ' -f2 | tr '\n' ' ')" = "000028c2 007f3c92 " ] ||
+    fail "no program change before the notes: $(cat "$WORK/violin.log")"
+programs=$("$MURUTEKA" --list-programs)
+[ "$(wc -l <<<"$programs")" = 128 ] && grep -qx " 40  Violin  *バイオリン" <<<"$programs" ||
+    fail "--list-programs: $programs"
+
 if "$MURUTEKA" --play "$WORK/none.txt" --midi-out "trace:$WORK/none.log" 2>"$WORK/err"; then
     fail "a missing file played"
 fi
