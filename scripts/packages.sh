@@ -5,7 +5,8 @@ RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluid
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
   poppler-utils clang libclang-rt-14-dev x11-utils man-db groff-base bsdextrautils
   desktop-file-utils appstream lintian abcmidi at-spi2-core python3-pyatspi dbus-daemon
-  libglib2.0-bin time pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber"
+  libglib2.0-bin time pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
+  orca speech-dispatcher openbox"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {
