@@ -29,7 +29,7 @@ QString LayoutSentence(std::int16_t layoutDegree) {
         if (degree == layoutDegree) fKey = number;
     }
     QString doKey;
-    for (int k = 11; k <= 20 && doKey.isEmpty(); ++k) {
+    for (int k = 11; k <= 20 && doKey.isEmpty(); ++k) {  // Q .. P
         if (AccessibleKeyName(k, layoutDegree).endsWith(QStringLiteral(" ド"))) {
             doKey = QChar(KeyCharacter[static_cast<std::size_t>(k)]);
         }

@@ -138,6 +138,10 @@ print("\n".join(table))
 if delays:
     print("key → speech of its name: %s ms, median %.0f ms" % (
         ", ".join("%.0f" % d for d in delays), statistics.median(delays)))
+# A melody's single keys let go are not spoken: only the chord's end was.
+released = sum("すべて離しました" in text for _, text in speech.lines)
+if released != 1:
+    failures.append("keys let go were announced %d times, not once" % released)
 with open(LOG, encoding="utf-8", errors="replace") as log:
     text = log.read()
 for error in ["bad content sent to speak", "IndexError", "Traceback"]:
