@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "form_fixture.h"
-#include "help_menu.h"
 #include "misc_file.h"
 
 using testing_support::FormTest;
@@ -236,22 +235,9 @@ TEST_F(AccessibilityTest, EachKeyCoversItsCapOnTheScreenAtAnySize) {
     }
 }
 
-// Every control a user can reach has something a screen reader can say.
-void ExpectNamedControls(QAccessibleInterface* iface, const QString& path) {
-    const auto role = iface->role();
-    const bool control = role == QAccessible::Button || role == QAccessible::ComboBox ||
-                         role == QAccessible::EditableText || role == QAccessible::StatusBar;
-    if (control) {
-        EXPECT_FALSE(iface->text(QAccessible::Name).trimmed().isEmpty()) << path.toStdString();
-    }
-    for (int i = 0; i < iface->childCount(); ++i) {
-        if (QAccessibleInterface* child = iface->child(i)) {
-            ExpectNamedControls(child, path + '/' + QString::number(i));
-        }
-    }
-}
-
-TEST_F(AccessibilityTest, TheDialogsControlsAreNamed) {
+// The controls Orca reaches by Tab are checked by what it says (e2e/orca_speech.py); these two
+// are read by flat review.
+TEST_F(AccessibilityTest, TheDrawnExplanationAndTheStatusLineReadAsTheirText) {
     start();
     performance::MiscFile dialog(form->noteTables(), [](std::int16_t) {});
     EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog.Picture2())->text(QAccessible::Name),
@@ -260,9 +246,6 @@ TEST_F(AccessibilityTest, TheDialogsControlsAreNamed) {
     EXPECT_EQ(status->role(), QAccessible::StatusBar);
     dialog.Label2()->setText(QStringLiteral("  演奏中"));
     EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("演奏中"));
-    ExpectNamedControls(QAccessible::queryAccessibleInterface(&dialog), QStringLiteral("自動演奏"));
-    help::HelpMenu help;
-    ExpectNamedControls(QAccessible::queryAccessibleInterface(&help), QStringLiteral("ヘルプ"));
 }
 
 }  // namespace
