@@ -147,8 +147,10 @@ class PictureAccessible final : public QAccessibleWidget {
         if (on && m_picture->hasFocus()) {
             // Orca names an object only when the focus comes to it: a key struck again, the
             // focus still on it, is shown to Orca as a new object so that it is named again.
-            if (m_focusKey == k) swapIdentity(k);
+            const auto index = static_cast<std::size_t>(k);
+            if (m_focusKey == k && m_identity[index] == m_focusIdentity) swapIdentity(k);
             m_focusKey = k;
+            m_focusIdentity = m_identity[index];
             QAccessibleEvent focus(key(k), QAccessible::Focus);
             QAccessible::updateAccessibility(&focus);
         }
@@ -189,8 +191,9 @@ class PictureAccessible final : public QAccessibleWidget {
     // Two identities for each key; m_identity says which one is the key now.
     std::array<KeyTable<QAccessible::Id>, 2> m_keyIds{};
     KeyTable<std::size_t> m_identity{};
-    int m_held = 0;       // keys marked pressed now
-    int m_chordSize = 0;  // the most of them held at once since all were up
+    std::size_t m_focusIdentity = 0;  // the identity of m_focusKey that Orca was told of
+    int m_held = 0;                   // keys marked pressed now
+    int m_chordSize = 0;              // the most of them held at once since all were up
     std::int16_t m_spokenLayout = LayoutF6;
     int m_focusKey = 0;
 };

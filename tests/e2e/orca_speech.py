@@ -54,6 +54,7 @@ for letter, name in [("q", "Q ラ"), ("w", "W シ"), ("r", "R レ"), ("t", "T �
 row("y again", ["key y"], "Y ファ push button", "ファ4 (65)")
 row("e and t held, then let go", ["keydown e", "keydown t", "keyup e", "keyup t"],
     "E ド", "T ミ", "すべて離しました")
+row("q", ["key q"], "Q ラ push button")
 row("F4", ["key F4"], "配列 F4、ドは Q")
 row("q", ["key q"], "Q ド push button", "ド4 (60)")
 row("Keypad 0", ["key KP_0"], "MIDIチャンネル 0")
