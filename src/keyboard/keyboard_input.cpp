@@ -2,6 +2,7 @@
 #include <QKeyEvent>
 #include <utility>
 
+#include "accessible_widgets.h"
 #include "held_notes.h"
 #include "main_window.h"
 #include "message_box.h"
@@ -295,6 +296,11 @@ void Form1::ShowVersion() {
 
 void Form1::ToggleChannelList() {
     m_combo->setVisible(!m_combo->isVisible());
+    // The keys keep the focus, so a screen reader hears the list by an announcement.
+    if (m_combo->isVisible()) {
+        ui::Announce(m_picture, m_combo->accessibleName() + QLatin1Char(' ') +
+                                    m_combo->currentText().trimmed());
+    }
 }
 
 }  // namespace keyboard

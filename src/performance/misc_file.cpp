@@ -148,7 +148,7 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     m_label1->setBuddy(m_text1);
     m_command3 = new QPushButton(QStringLiteral("参照(&R)..."), this);
     place(m_command3, 6440, 840, 1400, 400);
-    m_command2 = new QPushButton(FromUtf8(ExecuteCaption), this);
+    m_command2 = new ui::CaptionButton(FromUtf8(ExecuteCaption), this);
     place(m_command2, 4970, 1460, 1400, 460);
     m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     place(m_command1, 6440, 1460, 1400, 460);
@@ -165,7 +165,9 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     // Screen readers say the boxes by their labels' words.
     m_text1->setAccessibleName(ui::WithoutAccessKey(m_label1->text()));
     m_combo1->setAccessibleName(ui::WithoutAccessKey(m_label3->text()));
-    for (QPushButton* button : {m_command1, m_command2, m_command3}) button->setAutoDefault(false);
+    for (QPushButton* button : {m_command1, static_cast<QPushButton*>(m_command2), m_command3}) {
+        button->setAutoDefault(false);
+    }
     setTabOrder(m_text1, m_command3);
     setTabOrder(m_command3, m_command2);
     setTabOrder(m_command2, m_command1);
@@ -267,11 +269,20 @@ std::string MiscFile::FileName() {
 }
 
 void MiscFile::SetButtonCaption(std::string_view caption) {
-    m_command2->setText(FromUtf8(caption));
+    m_command2->setCaption(FromUtf8(caption));
+    m_captionNews = FromUtf8(caption) + QStringLiteral(" ボタン");
 }
 
+// A screen reader hears the status as it changes, whichever control has the focus, with the
+// button's new caption ("演奏中。ｷｬﾝｾﾙ ボタン"): one sentence, as a second would cut the first.
 void MiscFile::SetStatus(std::string_view text) {
     m_label2->setText(FromUtf8(text));
+    QString news = FromUtf8(text).trimmed();
+    if (!m_captionNews.isEmpty()) {
+        if (!news.isEmpty() && !news.endsWith(QChar(u'。'))) news += QChar(u'。');
+        news += std::exchange(m_captionNews, {});
+    }
+    if (!news.isEmpty()) ui::Announce(this, news);
 }
 
 void MiscFile::ReportMissingFile(std::string_view name) {

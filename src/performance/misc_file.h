@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 
+#include "accessible_widgets.h"
 #include "key_layout.h"
 #include "main_window.h"
 #include "performance_engine.h"
@@ -87,7 +88,7 @@ class MiscFile : public QDialog, private PerformanceHost {
     PerformanceEngine& engine() { return m_engine; }
     QLineEdit* Text1() { return m_text1; }
     QPushButton* Command1() { return m_command1; }
-    QPushButton* Command2() { return m_command2; }
+    ui::CaptionButton* Command2() { return m_command2; }
     QPushButton* Command3() { return m_command3; }
     QComboBox* Combo1() { return m_combo1; }
     QLabel* Label1() { return m_label1; }
@@ -119,13 +120,14 @@ class MiscFile : public QDialog, private PerformanceHost {
     QLabel* m_label1 = nullptr;
     FileNameBox* m_text1 = nullptr;
     QPushButton* m_command3 = nullptr;
-    QPushButton* m_command2 = nullptr;
+    ui::CaptionButton* m_command2 = nullptr;
     QPushButton* m_command1 = nullptr;
     QLabel* m_label2 = nullptr;
     QLabel* m_label3 = nullptr;
     QComboBox* m_combo1 = nullptr;
     ExplanationStrip* m_picture2 = nullptr;
     QString m_lastChosen;
+    QString m_captionNews;  // the button's new caption, said with the next status
     bool m_closeWhenDone = false;
 };
 

@@ -1,5 +1,6 @@
 """Reads the running program through the accessibility bus as a screen reader does: the keyboard
-with its 36 keys, Q pressed while q is held and not after, and the events that announce it.
+with its 36 keys, Q pressed while q is held and not after, and the events that tell it. What
+Orca says of them (names, descriptions, layout changes) is checked by orca_speech.py.
 Usage: accessibility_tree.py (the program is running in this X server and on this bus)."""
 import re
 import subprocess
@@ -70,22 +71,18 @@ if keyboard is None:
 if keyboard.childCount != 36:
     fail("the keyboard has %d children, not 36" % keyboard.childCount)
 keys = [keyboard.getChildAtIndex(i) for i in range(36)]
-expected = {0: "1 ソ#", 2: "3", 10: "Q ラ", 12: "E ド", 35: "M ド"}
+expected = {0: "1 ソ#", 2: "3", 35: "M ド"}
 for index, name in expected.items():
     if keys[index].name != name:
         fail("key %d is named %r, not %r" % (index + 1, keys[index].name, name))
 q = keys[10]
-if q.getRole() != pyatspi.ROLE_PUSH_BUTTON:
-    fail("Q's role is %s" % q.getRoleName())
-if q.description != "ラ3 (57)":
-    fail("Q's description is %r" % q.description)
 if int(pyatspi.STATE_PRESSED) in states(q):
     fail("Q is pressed before anything is played")
 
 events = []
 pyatspi.Registry.registerEventListener(
     lambda e: events.append((e.type, e.source.name if e.source else None, e.detail1)),
-    "object:state-changed:checked", "object:property-change:accessible-name")
+    "object:state-changed:checked")
 pump(0.5)
 
 subprocess.run(["xdotool", "keydown", "q"], check=True)
@@ -102,9 +99,4 @@ toggles = [(name, detail) for kind, name, detail in events if kind.startswith("o
 if toggles != [("Q ラ", 1), ("Q ラ", 0)]:
     fail("state-change events for Q: %r" % toggles)
 
-subprocess.run(["xdotool", "key", "F4"], check=True)
-pump(1.0)
-renamed = [name for kind, name, _ in events if kind.startswith("object:property-change")]
-if keys[10].name != "Q ド" or "Q ド" not in renamed or len(renamed) < 36:
-    fail("F4 did not rename the keys: %r" % renamed[:5])
 print("accessibility tree: ok")
