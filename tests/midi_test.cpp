@@ -147,7 +147,9 @@ TEST(TraceOutput, WritesMillisecondsAndTheEightDigitValuePerMessage) {
 }
 
 TEST(TraceOutput, AnUnwritableFileIsNoDevice) {
-    auto backend = midi::makeBackend({"trace", "/nonexistent-dir/x/trace.log"}, {});
+    const auto path = std::filesystem::path(::testing::TempDir()) /
+                      ("none-" + std::to_string(::getpid())) / "trace.log";
+    auto backend = midi::makeBackend({"trace", path.string()}, {});
     EXPECT_FALSE(backend->available());
 }
 

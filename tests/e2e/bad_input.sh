@@ -18,6 +18,10 @@ tune song.txt 'ド2,レ#4,ド:ミ:ソ4\r\n'
 ln -s song.txt link.txt
 ln song.txt hard.txt
 mkfifo pipe
+make_device null 1 3
+make_device zero 1 5
+make_device urandom 1 9
+ln -s null null.lnk
 printf 'OLD' >old.mid
 printf 'OLD' >old.wav
 repeat many.txt 40000 'ド1,'        # a MIDI file of about 320 KB
@@ -35,7 +39,8 @@ repeat line.txt $((2500000 / scale)) 'ド1,' # 10 MB on one line: 2.5 million no
 repeat three-minutes.txt $((150 / scale)) 'ド0,' # 150 notes of 1.19 s
 repeat half-hour.txt 1500 'ド0,'
 repeat seven-hours.txt 21200 'ド0,' # past what a WAV file can hold
-{ printf 'x,' && head -c $((20000000 / scale)) /dev/urandom; } >random.txt
+{ printf 'x,' && python3 -c 'import random, sys; random.seed(23)
+sys.stdout.buffer.write(random.randbytes(int(sys.argv[1])))' $((20000000 / scale)); } >random.txt
 printf '\x83\x68\x1b]0;owned\x07\x00\x1b[2J2\r\n' >escape.txt
 
 
@@ -71,7 +76,8 @@ rows=(
     "2|「song.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt song.txt"
     "2|「./link.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--render-wav song.txt ./link.txt"
     "2|「hard.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt hard.txt"
-    "2|「/dev/null」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--export-midi song.txt /dev/null"
+    "2|「null」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--export-midi song.txt null"
+    "2|「null.lnk」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--render-wav song.txt null.lnk"
     "2|「pipe」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--render-wav song.txt pipe"
     "1|「old.mid」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 64|--export-midi many.txt old.mid"
     "1|「old.wav」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 16|--render-wav song.txt old.wav"
@@ -82,11 +88,11 @@ rows=(
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--export-midi pipe out.mid"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--render-wav pipe out.wav"
-    "2|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--check /dev/zero"
-    "2|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--check /dev/urandom"
-    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--play /dev/zero --midi-out trace:run/trace.log"
-    "1|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--export-midi /dev/urandom out.mid"
-    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--render-wav /dev/zero out.wav"
+    "2|「zero」ﾌｧｲﾙはありません。|-|-|-|--check zero"
+    "2|「urandom」ﾌｧｲﾙはありません。|-|-|-|--check urandom"
+    "1|「zero」ﾌｧｲﾙはありません。|-|-|-|--play zero --midi-out trace:run/trace.log"
+    "1|「urandom」ﾌｧｲﾙはありません。|-|-|-|--export-midi urandom out.mid"
+    "1|「zero」ﾌｧｲﾙはありません。|-|-|-|--render-wav zero out.wav"
     "1|escape.txt:1:2: 「\\x1b]0;owned\\x07\\x00\\x1b[2J」は無視されます。|-|-|-|--check escape.txt"
     "1|random.txt:1:1: 「x」は音名ではありません。|-|50000|-|--check random.txt"
     "0||line.mid|50000|-|--export-midi line.txt line.mid"
