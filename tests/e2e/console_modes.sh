@@ -83,6 +83,19 @@ for row in "1 0 e4e1c0 903c7f 8f00" "999 15 00ea9c 9f3c7f 8360" "126 9 07441e 99
         fail "tempo $tempo channel $channel: track starts $(bytes "$WORK/t.mid" 22 13)"
 done
 
+# An existing output is replaced whole: through a symlink, its target, the link staying; the
+# replaced file keeps its permissions.
+for row in "export-midi MThd" "render-wav RIFF" "print-layout %PDF"; do
+    read -r mode magic <<<"$row"
+    printf OLD >"$WORK/old.$mode" && chmod 640 "$WORK/old.$mode" && ln -s "old.$mode" "$WORK/$mode.lnk"
+    input=("$WORK/do.txt")
+    [ "$mode" != print-layout ] || input=()
+    expect "$mode over a linked file" 0 "" "" "--$mode" "${input[@]}" "$WORK/$mode.lnk"
+    [ -L "$WORK/$mode.lnk" ] && [ "$(stat -c %a "$WORK/old.$mode")" = 640 ] &&
+        [ "$(head -c 4 "$WORK/old.$mode")" = "$magic" ] ||
+        fail "$mode: $(ls -l "$WORK/$mode.lnk" "$WORK/old.$mode")"
+done
+
 # A rendered file as a standard reader sees it: "ラ4" at tempo 126 ends at 0.476190 s, sample
 # 21000 of 44.1 kHz, then its release rings on in tenths of a second until one is silent.
 if command -v soxi >/dev/null && [ -e /usr/share/sounds/sf2/default-GM.sf2 ]; then

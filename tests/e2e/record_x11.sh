@@ -22,6 +22,7 @@ xdotool keydown t u o; sleep 0.5; xdotool keyup t u o
 sleep 0.3
 xdotool keydown y; sleep 0.2; xdotool keyup y
 sleep 0.2
+[ -s "$WORK/take.mid" ] || { echo "take.mid was not written while playing went on"; exit 1; }
 xdotool key F9
 wait "$pid" || { echo "exit code $? after F9"; exit 1; }
 
