@@ -110,5 +110,9 @@ if command -v soxi >/dev/null && [ -e /usr/share/sounds/sf2/default-GM.sf2 ]; th
     rms() { sox "$WORK/la.wav" -n trim "$1" "$2" stat 2>&1 | awk '/RMS +amplitude/ { print $3 }'; }
     awk -v a="$(rms 0.05 0.4)" -v b="$(rms "$((samples - 4410))s" 4410s)" \
         'BEGIN { exit !(a > 0.01 && b < a / 100) }' || fail "not sounding, or it does not die away"
+    # The strongest line of its spectrum (bins of 10.8 Hz) is ラ4's 440 Hz.
+    peak=$(sox "$WORK/la.wav" -n remix 1 trim 0.05 0.4 stat -freq 2>&1 |
+        awk 'NF == 2 && $1 > 0 && $2 > m { m = $2; f = $1 } END { print f }')
+    awk -v f="$peak" 'BEGIN { exit !(f > 430 && f < 452) }' || fail "ラ4 sounds at $peak Hz"
 fi
 echo "console modes: ok"
