@@ -85,6 +85,7 @@ rows=(
     "1|「disk/old.mid」ﾌｧｲﾙに書き込めません。ディスクの空きが足りません。|-|-|small-disk|--export-midi many.txt disk/old.mid"
     "130||-|-|interrupt|--render-wav half-hour.txt old.wav"
     "1|「new/out.mid」ﾌｧｲﾙに書き込めません。フォルダがありません。|-|-|-|--export-midi song.txt new/out.mid"
+    "1|the soundfont none.sf2 could not be loaded|-|-|-|--render-wav song.txt out.wav --soundfont none.sf2"
     "2|「pipe」ﾌｧｲﾙはありません。|-|-|-|--check pipe"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--export-midi pipe out.mid"

@@ -2,13 +2,20 @@
 # --play without a window: the notes on the MIDI output, exit codes, and Ctrl-C that leaves no
 # note sounding.
 . "$(dirname "$0")/common.sh"
-skip_without iconv
+skip_without iconv script
 printf 'ド:ミ2,-1,ラ1\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/short.txt"
 "$MURUTEKA" --play "$WORK/short.txt" --tempo 168 --channel 2 --midi-out "trace:$WORK/short.log" ||
     fail "exit code $? for a tune that plays"
 values=$(cut -d' ' -f2 "$WORK/short.log" | tr '\n' ' ')
 [ "$values" = "007f3c92 007f4092 00003c92 00004092 007f4592 00004592 " ] ||
     fail "unexpected messages: $values"
+
+# On a terminal a progress line counts the tokens as they play and ends on the last state.
+script -qec "$(printf '%q ' "$MURUTEKA" --play "$WORK/short.txt" --tempo 168 --midi-out "trace:$WORK/tty.log")" \
+    "$WORK/typescript" >"$WORK/terminal" || fail "exit code $? on a terminal"
+tr '\r' '\n' <"$WORK/terminal" | sed -n 's/  [0-9]:[0-9][0-9]\.[0-9]$//p' | uniq >"$WORK/progress"
+[ "$(head -n 1 "$WORK/progress")" = "  演奏中  トークン 1" ] &&
+    [ "$(tail -n 1 "$WORK/progress")" = "演奏完了  トークン 3" ] || fail "progress: $(cat "$WORK/progress")"
 
 if "$MURUTEKA" --play "$WORK/none.txt" --midi-out "trace:$WORK/none.log" 2>"$WORK/err"; then
     fail "a missing file played"
