@@ -11,16 +11,18 @@ install_missing $RUN_PACKAGES $TEST_PACKAGES
 # commands name); the unit-test programs are built once, under the sanitizers below. The package
 # takes what is built instead of building everything.
 cmake -S . -B build-test -G Ninja -DBUILD_TESTING=ON -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-e2e_files=$(ctest --test-dir build-test -R '^e2e\.' --show-only=json-v1 | python3 -c '
+ninja -C build-test -t targets all >build-test/targets.txt
+# shellcheck disable=SC2046
+cmake --build build-test -j2 --target $(ctest --test-dir build-test -R '^e2e\.' --show-only=json-v1 |
+    python3 -c '
 import json, os, sys
-build = os.path.realpath(sys.argv[1])
+build = os.path.realpath("build-test")
+known = {line.split(": ")[0] for line in open("build-test/targets.txt")}
+wanted = {t for t in known if t.endswith("/all") and not t.startswith("tests/")}
 for test in json.load(sys.stdin)["tests"]:
     for word in test.get("command", []):
-        if word.startswith(build + "/"): print(os.path.relpath(word, build))' build-test)
-# shellcheck disable=SC2046
-cmake --build build-test -j2 --target \
-    $(ninja -C build-test -t targets all | sed -n 's|^\([^:]*/all\): .*|\1|p' | grep -v '^tests/') \
-    $e2e_files
+        if os.path.relpath(word, build) in known: wanted.add(os.path.relpath(word, build))
+print(" ".join(sorted(wanted)))')
 # Resident memory and note timing are measured here, without the sanitizers.
 ctest --test-dir build-test -R '^e2e\.' -j2 --output-on-failure
 

@@ -118,7 +118,9 @@ for row in "${rows[@]}"; do
     fi
     rm -rf run && mkdir run
     before=$(snapshot)
-    command=(timeout 30 "$MURUTEKA" "${args[@]}")
+    # A guard against a hang: ten times what the slowest row (a ten-minute render with the
+    # 148 MB FluidR3_GM) takes on an idle machine.
+    command=(timeout 60 "$MURUTEKA" "${args[@]}")
     [ "$memory" != - ] && [ -n "$measure" ] && command=(/usr/bin/time -f %M -o run/peak "${command[@]}")
     status=0
     (
@@ -138,7 +140,7 @@ for row in "${rows[@]}"; do
         "${command[@]}"
     ) >run/out 2>run/err || status=$?
     problems=()
-    [ "$status" = 124 ] && problems+=("did not end within 30 s")
+    [ "$status" = 124 ] && problems+=("did not end within 60 s")
     [ "$status" = "$code" ] || problems+=("exit code $status, not $code")
     [ -z "$message" ] || grep -qF -- "$message" run/out run/err ||
         problems+=("no message \"$message\"")
