@@ -3,6 +3,8 @@
 # and every character written to the terminal, and the limits of --tempo and --channel.
 . "$(dirname "$0")/common.sh"
 skip_without iconv od
+# None of these needs a display; a recording whose file cannot be made ends before any window.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 cp932() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 > "$2"; }
 CLEAN="$WORK/曲 clean.txt"
 ODD="$WORK/曲 odd.txt"
@@ -66,6 +68,8 @@ for channel in -1 16 1.5; do
     expect "channel $channel" 2 "" "$(usage "--channel takes a whole number from 0 to 15")" \
         --export-midi "$CLEAN" "$WORK/x.mid" --channel "$channel"
 done
+expect "record into a missing folder" 1 "" \
+    "「$WORK/none/take.txt」ﾌｧｲﾙを作成できません（フォルダがありません）。" --record "$WORK/none/take.txt"
 [ ! -e "$WORK/x.mid" ] || fail "a usage error wrote a file"
 
 # The limits that are taken reach the file: its tempo event (microseconds a quarter note, three
