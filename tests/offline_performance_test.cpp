@@ -2,13 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <sstream>
 
-#include "audio_analysis.h"
 #include "music_check.h"
 #include "smf_reader.h"
-#include "synth_output.h"
 #include "temp_file.h"
 
 using namespace performance;
@@ -128,53 +125,6 @@ TEST(MusicCheck, EachFallbackIsFoundWhereItStandsWithItsWholeMessage) {
         }
         EXPECT_EQ(found, c.found);
     }
-}
-
-TEST(WavRender, LaFourAtTempo126SoundsAt440HzFor0476SecondsThenItsTail) {
-    if (midi::defaultSoundfont().empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
-    testing_support::TempFolder folder;
-    const auto messages = RecordPerformance(folder.write("la.txt", "ラ4"), 126, 0);
-    ASSERT_TRUE(messages);
-    ASSERT_EQ(messages->size(), 2u);
-    EXPECT_EQ((*messages)[0].message, 0x007F4590u);
-    std::string problem;
-    const auto wav = RenderWav(*messages, "", &problem);
-    ASSERT_TRUE(wav) << problem;
-    ASSERT_EQ(wav->compare(0, 4, "RIFF"), 0);
-    ASSERT_EQ(wav->compare(8, 8, "WAVEfmt "), 0);
-    auto little = [&](std::size_t at, int bytes) {
-        std::uint32_t v = 0;
-        for (int i = bytes - 1; i >= 0; --i)
-            v = (v << 8) | static_cast<unsigned char>((*wav)[at + static_cast<std::size_t>(i)]);
-        return v;
-    };
-    EXPECT_EQ(little(22, 2), 2u);
-    EXPECT_EQ(little(24, 4), 44100u);
-    EXPECT_EQ(little(34, 2), 16u);
-    // Both sizes are filled in once the audio has been written.
-    EXPECT_EQ(little(4, 4), wav->size() - 8);
-    EXPECT_EQ(little(40, 4), wav->size() - 44);
-    const std::size_t frames = little(40, 4) / 4;
-    std::vector<float> left(frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        left[i] = static_cast<std::int16_t>(little(44 + i * 4, 2)) / 32768.0f;
-    }
-    auto rms = [&](double from, double to) {
-        double sum = 0;
-        const auto a = static_cast<std::size_t>(from * 44100),
-                   b = static_cast<std::size_t>(to * 44100);
-        for (std::size_t i = a; i < b && i < frames; ++i) sum += left[i] * left[i];
-        return std::sqrt(sum / static_cast<double>(b - a));
-    };
-    const std::vector<float> held(left.begin() + 4410, left.begin() + 4410 + 8820);
-    EXPECT_NEAR(testing_support::Fundamental(held, 44100), 440.0, 10.0);
-    const double sounding = rms(0.05, 0.45);
-    EXPECT_GT(sounding, 0.01);
-    EXPECT_GT(rms(0.40, 0.47), sounding / 4) << "still sounding just before its end";
-    EXPECT_GT(frames, 44100u * 476 / 1000 + 4410) << "the release tail is included";
-    EXPECT_LT(rms(static_cast<double>(frames) / 44100 - 0.1, static_cast<double>(frames) / 44100),
-              sounding / 100)
-        << "the tail dies away";
 }
 
 }  // namespace

@@ -94,6 +94,21 @@ TEST_F(TakeRecorderTest, TheMusicFileGrowsAsPlayedAndTheMidiFileIsWholeAtEveryTi
     EXPECT_EQ(ReadSmf(Read(midi)).events, all) << "nothing recorded after the end";
 }
 
+// The MIDI file is written at the first tick after a note, then again only once four seconds have
+// passed, each copy ending the notes still held at its moment (1200 ticks a second at tempo 150).
+TEST_F(TakeRecorderTest, TheMidiFileIsRewrittenEveryFourSeconds) {
+    TakeRecorder recorder({}, midi.string(), 150, report);
+    const std::pair<int, std::int64_t> ticks[] = {
+        {500, 600}, {4499, 600}, {4500, 5400}, {8499, 5400}, {8500, 10200}};
+    recorder.Record(t0, 0x7F3B90);
+    std::uint32_t note = 0x3C;
+    for (const auto& [ms, end] : ticks) {
+        recorder.Record(t0 + milliseconds(ms - 100), 0x7F0090 | note++ << 8);
+        recorder.Tick(t0 + milliseconds(ms));
+        EXPECT_EQ(ReadSmf(Read(midi)).events.back().first, end) << "a tick at " << ms << " ms";
+    }
+}
+
 TEST_F(TakeRecorderTest, EachFormatAlone) {
     {
         TakeRecorder recorder({}, midi.string(), 126, report);

@@ -18,6 +18,10 @@ tune song.txt 'ド2,レ#4,ド:ミ:ソ4\r\n'
 ln -s song.txt link.txt
 ln song.txt hard.txt
 mkfifo pipe
+make_device null 1 3
+make_device zero 1 5
+make_device urandom 1 9
+ln -s null null.lnk
 printf 'OLD' >old.mid
 printf 'OLD' >old.wav
 repeat many.txt 40000 'ド1,'        # a MIDI file of about 320 KB
@@ -32,10 +36,11 @@ measure=""
 scale=1
 [ -n "$asan" ] && scale=10
 repeat line.txt $((2500000 / scale)) 'ド1,' # 10 MB on one line: 2.5 million notes
-repeat three-minutes.txt $((150 / scale)) 'ド0,' # 150 notes of 1.19 s
+repeat ten-minutes.txt $((500 / scale)) 'ド0,' # 500 notes of 1.19 s: a WAV file of 106 MB
 repeat half-hour.txt 1500 'ド0,'
 repeat seven-hours.txt 21200 'ド0,' # past what a WAV file can hold
-{ printf 'x,' && head -c $((20000000 / scale)) /dev/urandom; } >random.txt
+{ printf 'x,' && python3 -c 'import random, sys; random.seed(23)
+sys.stdout.buffer.write(random.randbytes(int(sys.argv[1])))' $((20000000 / scale)); } >random.txt
 printf '\x83\x68\x1b]0;owned\x07\x00\x1b[2J2\r\n' >escape.txt
 
 
@@ -65,36 +70,43 @@ on_small_disk() {
 mkdir disk
 
 # Exit code | what the message must hold | the file the row may write (- for none) |
-# peak memory bound in KB (- for none) | wrapper (-, fsize KB, small-disk, or interrupt: SIGTERM
+# peak memory bound in KB (- for none; without a soundfont twice the 24 MB that the 10 and 20 MB
+# inputs take) | wrapper (-, fsize KB, small-disk, or interrupt: SIGTERM
 # once the temporary file is there) | arguments
 rows=(
     "2|「song.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt song.txt"
     "2|「./link.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--render-wav song.txt ./link.txt"
     "2|「hard.txt」は演奏するﾌｧｲﾙ自身です。|-|-|-|--export-midi song.txt hard.txt"
-    "2|「/dev/null」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--export-midi song.txt /dev/null"
+    "2|「null」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--export-midi song.txt null"
+    "2|「null.lnk」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--render-wav song.txt null.lnk"
     "2|「pipe」は通常のﾌｧｲﾙではないため、書き込めません。|-|-|-|--render-wav song.txt pipe"
     "1|「old.mid」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 64|--export-midi many.txt old.mid"
     "1|「old.wav」ﾌｧｲﾙに書き込めません。ﾌｧｲﾙが大きすぎます。|-|-|fsize 16|--render-wav song.txt old.wav"
     "1|「disk/old.mid」ﾌｧｲﾙに書き込めません。ディスクの空きが足りません。|-|-|small-disk|--export-midi many.txt disk/old.mid"
     "130||-|-|interrupt|--render-wav half-hour.txt old.wav"
     "1|「new/out.mid」ﾌｧｲﾙに書き込めません。フォルダがありません。|-|-|-|--export-midi song.txt new/out.mid"
+    "1|the soundfont none.sf2 could not be loaded|-|-|-|--render-wav song.txt out.wav --soundfont none.sf2"
     "2|「pipe」ﾌｧｲﾙはありません。|-|-|-|--check pipe"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--export-midi pipe out.mid"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--render-wav pipe out.wav"
-    "2|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--check /dev/zero"
-    "2|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--check /dev/urandom"
-    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--play /dev/zero --midi-out trace:run/trace.log"
-    "1|「/dev/urandom」ﾌｧｲﾙはありません。|-|-|-|--export-midi /dev/urandom out.mid"
-    "1|「/dev/zero」ﾌｧｲﾙはありません。|-|-|-|--render-wav /dev/zero out.wav"
+    "2|「zero」ﾌｧｲﾙはありません。|-|-|-|--check zero"
+    "2|「urandom」ﾌｧｲﾙはありません。|-|-|-|--check urandom"
+    "1|「zero」ﾌｧｲﾙはありません。|-|-|-|--play zero --midi-out trace:run/trace.log"
+    "1|「urandom」ﾌｧｲﾙはありません。|-|-|-|--export-midi urandom out.mid"
+    "1|「zero」ﾌｧｲﾙはありません。|-|-|-|--render-wav zero out.wav"
     "1|escape.txt:1:2: 「\\x1b]0;owned\\x07\\x00\\x1b[2J」は無視されます。|-|-|-|--check escape.txt"
     "1|random.txt:1:1: 「x」は音名ではありません。|-|50000|-|--check random.txt"
     "0||line.mid|50000|-|--export-midi line.txt line.mid"
-    # The bound holds for TimGM6mb (5.4 MB), named here: FluidR3_GM, which the system's default
-    # becomes once installed, is 148 MB.
-    "0||three.wav|50000|-|--render-wav three-minutes.txt three.wav --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2"
     "1|「seven-hours.txt」の演奏は長すぎるため、WAVﾌｧｲﾙにできません（6時間45分まで）。|-|-|-|--render-wav seven-hours.txt long.wav"
 )
+# The rendered sound stays out of memory whatever the soundfont: one up to 32 MiB is loaded whole
+# (TimGM6mb: 40 MB at the peak), a larger one on demand (FluidR3_GM: 55 MB); each one installed
+# renders the ten minutes under 100 MB, less than the WAV file alone.
+for soundfont in /usr/share/sounds/sf2/*.sf2; do
+    [ -L "$soundfont" ] ||
+        rows+=("0||ten.wav|100000|-|--render-wav ten-minutes.txt ten.wav --soundfont $soundfont")
+done
 
 failures=0
 for row in "${rows[@]}"; do
@@ -106,7 +118,9 @@ for row in "${rows[@]}"; do
     fi
     rm -rf run && mkdir run
     before=$(snapshot)
-    command=(timeout 30 "$MURUTEKA" "${args[@]}")
+    # A guard against a hang: ten times what the slowest row (a ten-minute render with the
+    # 148 MB FluidR3_GM) takes on an idle machine.
+    command=(timeout 60 "$MURUTEKA" "${args[@]}")
     [ "$memory" != - ] && [ -n "$measure" ] && command=(/usr/bin/time -f %M -o run/peak "${command[@]}")
     status=0
     (
@@ -126,7 +140,7 @@ for row in "${rows[@]}"; do
         "${command[@]}"
     ) >run/out 2>run/err || status=$?
     problems=()
-    [ "$status" = 124 ] && problems+=("did not end within 30 s")
+    [ "$status" = 124 ] && problems+=("did not end within 60 s")
     [ "$status" = "$code" ] || problems+=("exit code $status, not $code")
     [ -z "$message" ] || grep -qF -- "$message" run/out run/err ||
         problems+=("no message \"$message\"")

@@ -25,6 +25,13 @@ skip_without() {
     done
 }
 
+# Makes a character device of the test's own at PATH (MAJOR MINOR as /dev/null 1 3, /dev/zero 1 5):
+# with root's right to, mknod; elsewhere a FIFO, which the program must refuse the same way. Tests
+# give the program these, never the machine's own devices, so that a broken guard harms nothing.
+make_device() {
+    mknod "$1" c "$2" "$3" 2>/dev/null || mkfifo "$1"
+}
+
 # Waits until the command succeeds, up to the given number of tenths of a second.
 wait_for() {
     local tenths="$1"

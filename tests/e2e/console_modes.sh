@@ -3,6 +3,8 @@
 # and every character written to the terminal, and the limits of --tempo and --channel.
 . "$(dirname "$0")/common.sh"
 skip_without iconv od
+# None of these needs a display; a recording whose file cannot be made ends before any window.
+unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 cp932() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 > "$2"; }
 CLEAN="$WORK/曲 clean.txt"
 ODD="$WORK/曲 odd.txt"
@@ -66,6 +68,8 @@ for channel in -1 16 1.5; do
     expect "channel $channel" 2 "" "$(usage "--channel takes a whole number from 0 to 15")" \
         --export-midi "$CLEAN" "$WORK/x.mid" --channel "$channel"
 done
+expect "record into a missing folder" 1 "" \
+    "「$WORK/none/take.txt」ﾌｧｲﾙを作成できません（フォルダがありません）。" --record "$WORK/none/take.txt"
 [ ! -e "$WORK/x.mid" ] || fail "a usage error wrote a file"
 
 # The limits that are taken reach the file: its tempo event (microseconds a quarter note, three
@@ -83,6 +87,19 @@ for row in "1 0 e4e1c0 903c7f 8f00" "999 15 00ea9c 9f3c7f 8360" "126 9 07441e 99
         fail "tempo $tempo channel $channel: track starts $(bytes "$WORK/t.mid" 22 13)"
 done
 
+# An existing output is replaced whole: through a symlink, its target, the link staying; the
+# replaced file keeps its permissions.
+for row in "export-midi MThd" "render-wav RIFF" "print-layout %PDF"; do
+    read -r mode magic <<<"$row"
+    printf OLD >"$WORK/old.$mode" && chmod 640 "$WORK/old.$mode" && ln -s "old.$mode" "$WORK/$mode.lnk"
+    input=("$WORK/do.txt")
+    [ "$mode" != print-layout ] || input=()
+    expect "$mode over a linked file" 0 "" "" "--$mode" "${input[@]}" "$WORK/$mode.lnk"
+    [ -L "$WORK/$mode.lnk" ] && [ "$(stat -c %a "$WORK/old.$mode")" = 640 ] &&
+        [ "$(head -c 4 "$WORK/old.$mode")" = "$magic" ] ||
+        fail "$mode: $(ls -l "$WORK/$mode.lnk" "$WORK/old.$mode")"
+done
+
 # A rendered file as a standard reader sees it: "ラ4" at tempo 126 ends at 0.476190 s, sample
 # 21000 of 44.1 kHz, then its release rings on in tenths of a second until one is silent.
 if command -v soxi >/dev/null && [ -e /usr/share/sounds/sf2/default-GM.sf2 ]; then
@@ -97,5 +114,9 @@ if command -v soxi >/dev/null && [ -e /usr/share/sounds/sf2/default-GM.sf2 ]; th
     rms() { sox "$WORK/la.wav" -n trim "$1" "$2" stat 2>&1 | awk '/RMS +amplitude/ { print $3 }'; }
     awk -v a="$(rms 0.05 0.4)" -v b="$(rms "$((samples - 4410))s" 4410s)" \
         'BEGIN { exit !(a > 0.01 && b < a / 100) }' || fail "not sounding, or it does not die away"
+    # The strongest line of its spectrum (bins of 10.8 Hz) is ラ4's 440 Hz.
+    peak=$(sox "$WORK/la.wav" -n remix 1 trim 0.05 0.4 stat -freq 2>&1 |
+        awk 'NF == 2 && $1 > 0 && $2 > m { m = $2; f = $1 } END { print f }')
+    awk -v f="$peak" 'BEGIN { exit !(f > 430 && f < 452) }' || fail "ラ4 sounds at $peak Hz"
 fi
 echo "console modes: ok"

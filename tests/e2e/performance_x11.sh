@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # A music file named on the command line: the dialog opens before the main window, Execute is
-# pressed from the keyboard, and every note starts when it is due. The margin of 30 ms is a quarter
-# of a sixteenth: a wrong tempo or a lost length unit is far outside it, while the scheduler of a
-# busy machine stays inside it (bench/performance_timing measures the real precision).
+# pressed from the keyboard, and the notes come in their order and turn at tempo 126. A busy
+# machine may hold the program up at any moment (the engine then goes on from there), so no note is
+# judged by the clock alone: no gap between onsets is more than 100 ms shorter than its lengths
+# give (the most lateness the engine catches up on), and at least one is within a tenth of them
+# (a tempo of 108, the list's first, stretches every one by a sixth). The engine's tests pin the times with a manual
+# clock; bench/performance_timing measures the real precision.
 . "$(dirname "$0")/common.sh"
 skip_without Xvfb xdotool iconv
 printf 'ド:ミ:ソ4,ド:ファ:ラ4,ド:ミ:ソ4\r\nド2,レ2,ミ2\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/tune.txt"
@@ -44,14 +47,19 @@ cat > "$WORK/expected" <<'LIST'
 007f4090 16
 LIST
 grep ' 007f' "$WORK/trace.log" | paste -d' ' - "$WORK/expected" | awk -v unit=119.047619 '
-    NR == 1 { start = $1 }
-    {
-        if ($2 != $3) { print "note " NR ": got " $2 ", expected " $3; bad = 1 }
-        late = $1 - (start + $4 * unit)
-        if (late > 30 || late < -30) { print "note " NR " off by " late " ms"; bad = 1 }
-        if (late > worst || -late > worst) worst = late < 0 ? -late : late
+    { if ($2 != $3) { print "note " NR ": got " $2 ", expected " $3; bad = 1 } }
+    NR == 1 || $4 > due {
+        if (NR > 1) {
+            gap = ($4 - due) * unit
+            if ($1 - at < gap - 100) { print "note " NR " came " gap - $1 + at " ms early"; bad = 1 }
+            if (NR == 4 || ($1 - at) / gap < least) least = ($1 - at) / gap
+        }
+        at = $1; due = $4
     }
-    END { print "largest onset error: " worst " ms"; exit bad }' || fail "timing or notes wrong"
+    END {
+        if (least > 1.1) { print "every gap was longer than due, the least " least " times"; bad = 1 }
+        exit bad
+    }' || fail "notes or their turns wrong: $(tr '\n' ' ' < "$WORK/trace.log")"
 [ "$(grep -c ' 007f' "$WORK/trace.log")" = 12 ] || fail "wrong number of note-ons"
 [ "$(grep -c ' 0000' "$WORK/trace.log")" = 12 ] || fail "a note was left sounding"
 echo "performance under X11: ok"

@@ -17,8 +17,10 @@ fi
 printf 'OLD' > "$WORK/old.pdf"
 "$MURUTEKA" --print-layout "$WORK/old.pdf" 2>/dev/null || fail "an old page was not replaced"
 head -c 5 "$WORK/old.pdf" | grep -q '%PDF-' || fail "the old page was not replaced by a PDF"
+make_device "$WORK/null" 1 3
+ln -s null "$WORK/null.pdf"
 rows=(
-    "2|「/dev/null」は通常のﾌｧｲﾙではないため、書き込めません。|/dev/null"
+    "2|「$WORK/null.pdf」は通常のﾌｧｲﾙではないため、書き込めません。|$WORK/null.pdf"
     "1|「$WORK/none/page.pdf」ﾌｧｲﾙに書き込めません。フォルダがありません。|$WORK/none/page.pdf"
 )
 for row in "${rows[@]}"; do
@@ -28,5 +30,6 @@ for row in "${rows[@]}"; do
     [ "$status" = "$code" ] && [ "$(cat "$WORK/err")" = "$message" ] ||
         fail "--print-layout $output: exit $status, said: $(cat "$WORK/err")"
 done
+[ -L "$WORK/null.pdf" ] && [ ! -f "$WORK/null" ] || fail "the device or its link was replaced"
 [ -z "$(find "$WORK" -maxdepth 1 -name '.*.pdf.*')" ] || fail "a temporary file was left"
 echo "print layout: ok"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Recording under a real X server with no MIDI output: keys and a chord typed, F9; the music file
-# plays back (through --export-midi) the notes and quantized onsets of the MIDI file. Then a
-# SIGTERM while a key is held leaves both files whole.
+# plays back (through --export-midi) the notes and quantized onsets of the MIDI file. Then
+# SIGHUP, SIGINT or SIGTERM while a key is held leaves both files whole, with exit code 128 + it.
 . "$(dirname "$0")/common.sh"
 SMF_EVENTS="$2"
 skip_without Xvfb xdotool iconv
@@ -22,23 +22,26 @@ xdotool keydown t u o; sleep 0.5; xdotool keyup t u o
 sleep 0.3
 xdotool keydown y; sleep 0.2; xdotool keyup y
 sleep 0.2
+[ -s "$WORK/take.mid" ] || { echo "take.mid was not written while playing went on"; exit 1; }
 xdotool key F9
 wait "$pid" || { echo "exit code $? after F9"; exit 1; }
 
-echo old > "$WORK/cut.txt"
-"$MURUTEKA" --midi-out none --record "$WORK/cut.txt" --record "$WORK/cut.mid" 2>/dev/null &
-pid=$!
-find_window
-sleep 0.3
-xdotool windowfocus --sync "$win"
-xdotool keydown q; sleep 0.3; xdotool keyup q
-xdotool keydown w
-sleep 1.5
-kill -TERM "$pid"
-code=0
-wait "$pid" || code=$?
-xdotool keyup w
-[ "$code" = 143 ] || { echo "exit code $code after SIGTERM"; exit 1; }
+for signal in HUP INT TERM; do
+    echo old > "$WORK/$signal.txt"
+    "$MURUTEKA" --midi-out none --record "$WORK/$signal.txt" --record "$WORK/$signal.mid" 2>/dev/null &
+    pid=$!
+    find_window
+    sleep 0.3
+    xdotool windowfocus --sync "$win"
+    xdotool keydown q; sleep 0.3; xdotool keyup q
+    xdotool keydown w
+    sleep 1.5
+    kill -"$signal" "$pid"
+    code=0
+    wait "$pid" || code=$?
+    xdotool keyup w
+    [ "$code" = $((128 + $(kill -l "$signal"))) ] || { echo "exit code $code after SIG$signal"; exit 1; }
+done
 INNER
 in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
     fail "the X11 session failed; stderr: $(cat "$WORK/err" 2>/dev/null)"
@@ -71,13 +74,17 @@ ons=$(awk '$4 > 0' "$WORK/take.events" | wc -l)
 offs=$(awk '$4 == 0' "$WORK/take.events" | wc -l)
 [ "$ons" = "$offs" ] || fail "notes left sounding in take.mid"
 
-# After SIGTERM: both files whole, the held key ended, the old file replaced.
-"$SMF_EVENTS" "$WORK/cut.mid" > "$WORK/cut.events" || fail "cut.mid is not whole"
-[ "$(awk '$4 > 0' "$WORK/cut.events" | wc -l)" = 2 ] &&
-    [ "$(awk '$4 == 0' "$WORK/cut.events" | wc -l)" = 2 ] || fail "cut.mid: $(cat "$WORK/cut.events")"
-iconv -f CP932 -t UTF-8 "$WORK/cut.txt" > "$WORK/cut.utf8" || fail "cut.txt is not CP932"
-"$MURUTEKA" --export-midi "$WORK/cut.txt" "$WORK/cut-back.mid" || fail "cut.txt does not export"
-[ "$("$SMF_EVENTS" "$WORK/cut-back.mid" | awk '$4 > 0' | wc -l)" = 2 ] ||
-    fail "cut.txt holds $(cat "$WORK/cut.utf8")"
+# After each signal: both files whole, the held key ended, the old file replaced.
+for cut in HUP INT TERM; do
+    "$SMF_EVENTS" "$WORK/$cut.mid" > "$WORK/$cut.events" || fail "$cut.mid is not whole"
+    [ "$(awk '$4 > 0' "$WORK/$cut.events" | wc -l)" = 2 ] &&
+        [ "$(awk '$4 == 0' "$WORK/$cut.events" | wc -l)" = 2 ] &&
+        # w, held 1.5 s (1512 ticks), ends at the signal, not at the last copy of the timer.
+        awk '$4 > 0 { on = $1 } $4 == 0 { held = $1 - on } END { exit !(held > 1200) }' \
+            "$WORK/$cut.events" || fail "$cut.mid: $(cat "$WORK/$cut.events")"
+    "$MURUTEKA" --export-midi "$WORK/$cut.txt" "$WORK/$cut-back.mid" || fail "$cut.txt does not export"
+    [ "$("$SMF_EVENTS" "$WORK/$cut-back.mid" | awk '$4 > 0' | wc -l)" = 2 ] ||
+        fail "$cut.txt holds $(iconv -f CP932 -t UTF-8 "$WORK/$cut.txt")"
+done
 ls "$WORK" | grep -q '\.tmp$' && fail "a temporary file was left behind"
 echo "recording under X11: ok"
