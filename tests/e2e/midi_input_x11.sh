@@ -61,7 +61,8 @@ session() {
     # The output to the client's port: typed keys arrive there.
     client_start "$WORK/received"
     "$MURUTEKA" --list-midi-inputs >"$WORK/inputs"
-    "$MURUTEKA" --midi-in port:muruteka-test:out --midi-out port:muruteka-test:in &
+    # Part of a port's name is enough.
+    "$MURUTEKA" --midi-in port:test:out --midi-out port:test:in &
     pid=$!
     win=$(wait_for_window 'ムルテカ') || { echo "no second window"; return 1; }
     xdotool windowfocus --sync "$win"
