@@ -67,6 +67,8 @@ void SamplePreloader::run() {
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
     if (!settings) return;
     fluid_settings_setint(settings.get(), "synth.dynamic-sample-loading", 1);
+    // Locked into memory are the samples the player's synthesizer selects, as without this loader.
+    fluid_settings_setint(settings.get(), "synth.lock-memory", 0);
     // A synthesizer that never renders: as few voices and effects as it allows.
     fluid_settings_setint(settings.get(), "synth.polyphony", 1);
     fluid_settings_setint(settings.get(), "synth.reverb.active", 0);
