@@ -80,6 +80,7 @@ void SamplePreloader::run() {
         id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(synth.get(), id);
     if (sfont == nullptr) {
         audioLog("the background loader could not read " + m_soundfont);
+        m_done = true;
         return;
     }
     std::vector<std::pair<int, int>> presets;
@@ -96,6 +97,7 @@ void SamplePreloader::run() {
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     audioLog("samples of " + std::to_string(pinned) + " of " + std::to_string(presets.size()) +
              " presets loaded in the background in " + milliseconds(took.count()) + " ms");
+    m_done = true;
     // The pinned samples stay in the shared cache while this synthesizer lives.
     waitForStop(-1);
 }

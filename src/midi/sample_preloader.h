@@ -2,6 +2,7 @@
 // them in memory instead of waiting for the disk.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ class SamplePreloader {
     ~SamplePreloader();
     SamplePreloader(const SamplePreloader&) = delete;
     SamplePreloader& operator=(const SamplePreloader&) = delete;
+    // Every preset it could read is in the cache (or the soundfont could not be read).
+    bool done() const { return m_done; }
 
   private:
     void run();
@@ -37,6 +40,7 @@ class SamplePreloader {
     std::mutex m_mutex;
     std::condition_variable m_stopped;
     bool m_stop = false;
+    std::atomic<bool> m_done{false};
     std::thread m_thread;
 };
 
