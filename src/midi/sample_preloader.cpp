@@ -15,9 +15,11 @@
 namespace midi {
 namespace {
 
-// The idle I/O class (linux/ioprio.h): the disk serves this thread only when nobody else waits.
+// The lowest best-effort I/O priority (linux/ioprio.h). Not the idle class: a busy disk could
+// starve it for seconds in the middle of a preset, and stopping waits for that preset.
 constexpr int kIoprioWhoProcess = 1;
-constexpr int kIoprioClassIdle = 3;
+constexpr int kIoprioClassBestEffort = 2;
+constexpr int kIoprioLowest = 7;
 constexpr int kIoprioClassShift = 13;
 
 void lowestPriority() {
@@ -27,7 +29,7 @@ void lowestPriority() {
     // SCHED_IDLE thread could be kept off the processor for long while holding it.
     setpriority(PRIO_PROCESS, tid, 19);
     syscall(SYS_ioprio_set, kIoprioWhoProcess, static_cast<int>(tid),
-            kIoprioClassIdle << kIoprioClassShift);
+            kIoprioClassBestEffort << kIoprioClassShift | kIoprioLowest);
 }
 
 struct SettingsDeleter {

@@ -15,8 +15,8 @@ namespace midi {
 // program change selects another), on the thread that selects it, never at a note-on and never
 // on the rendering thread. Its sample cache is shared by every synthesizer of the process: this
 // loader's own silent synthesizer pins the General MIDI presets (banks 0 and 128) one after the
-// other, at the lowest CPU and I/O priority, so that the player's synthesizer later takes them
-// from the cache. It holds no lock of the player's synthesizer: a program change made while it
+// other, at the lowest ordinary CPU and I/O priority, so that the player's synthesizer later takes
+// them from the cache. It holds no lock of the player's synthesizer: a program change made while it
 // runs reads only its own preset's samples, as without it.
 class SamplePreloader {
   public:

@@ -71,9 +71,9 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         m_problem = "no General MIDI soundfont is installed";
         return;
     }
-    // Large soundfonts start much faster when samples are loaded as they are first needed; but
-    // then a chord may wait for the disk while the audio runs dry, so a soundfont small enough
-    // to load whole in a few tens of milliseconds is loaded whole.
+    // Large soundfonts start much faster when samples are loaded as their presets are selected
+    // (the others follow in the background, see SamplePreloader); a soundfont small enough to
+    // load whole in a few tens of milliseconds is loaded whole, with no loader.
     std::error_code sizeError;
     const auto size = std::filesystem::file_size(m_soundfont, sizeError);
     const bool bySample = !sizeError && size > kWholeSoundfontBytes;
