@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 #include <vector>
 
 #include "audio_analysis.h"
 #include "module1.h"
 #include "output_backends.h"
 #include "recording_backend.h"
+#include "sample_preloader.h"
 #include "synth_output.h"
 
 using testing_support::installRecording;
@@ -238,3 +240,45 @@ TEST(SynthEngine, ANoteIsAtFullGainAndATenNoteChordDoesNotClip) {
 }
 
 }  // namespace
+
+// What this thread read from files so far (/proc/thread-self/io, rchar).
+static long long bytesReadByThisThread() {
+    std::ifstream io("/proc/thread-self/io");
+    std::string name;
+    long long value = 0;
+    while (io >> name >> value) {
+        if (name == "rchar:") return value;
+    }
+    return -1;
+}
+
+// Samples loaded as first needed: a program change reads its preset's samples from the soundfont
+// file, unless the background loader has put them in FluidSynth's shared cache, and only while
+// the loader lives.
+TEST(SamplePreloader, ProgramChangesReadNoSamplesFromTheFileWhileItHoldsThem) {
+    const std::string soundfont = midi::defaultSoundfont();
+    if (soundfont.empty()) GTEST_SKIP() << "no General MIDI soundfont installed";
+    auto bytesReadByProgramChanges = [&] {
+        fluid_settings_t* settings = new_fluid_settings();
+        fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+        fluid_synth_t* synth = new_fluid_synth(settings);
+        EXPECT_NE(fluid_synth_sfload(synth, soundfont.c_str(), 0), FLUID_FAILED);
+        const long long before = bytesReadByThisThread();
+        for (const int program : {40, 56, 73}) fluid_synth_program_change(synth, 0, program);
+        const long long read = bytesReadByThisThread() - before;
+        delete_fluid_synth(synth);
+        delete_fluid_settings(settings);
+        return read;
+    };
+    const long long alone = bytesReadByProgramChanges();
+    long long preloaded = 0;
+    {
+        midi::SamplePreloader preloader(soundfont, 0);
+        while (!preloader.done()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        preloaded = bytesReadByProgramChanges();
+    }
+    const long long afterwards = bytesReadByProgramChanges();
+    EXPECT_GT(alone, 64 << 10) << "violin, trumpet and flute samples read from " << soundfont;
+    EXPECT_LT(preloaded, alone / 8) << "read from the file although loaded in the background";
+    EXPECT_GT(afterwards, 64 << 10) << "the loader kept its samples after it stopped";
+}

@@ -71,13 +71,13 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         m_problem = "no General MIDI soundfont is installed";
         return;
     }
-    // Large soundfonts start much faster when samples are loaded as they are first needed; but
-    // then a chord may wait for the disk while the audio runs dry, so a soundfont small enough
-    // to load whole in a few tens of milliseconds is loaded whole.
+    // Large soundfonts start much faster when samples are loaded as their presets are selected
+    // (the others follow in the background, see SamplePreloader); a soundfont small enough to
+    // load whole in a few tens of milliseconds is loaded whole, with no loader.
     std::error_code sizeError;
     const auto size = std::filesystem::file_size(m_soundfont, sizeError);
-    fluid_settings_setint(s, "synth.dynamic-sample-loading",
-                          !sizeError && size > kWholeSoundfontBytes ? 1 : 0);
+    const bool bySample = !sizeError && size > kWholeSoundfontBytes;
+    fluid_settings_setint(s, "synth.dynamic-sample-loading", bySample ? 1 : 0);
     const int bufferMs =
         settings.audioBufferMs > 0 ? settings.audioBufferMs : kDefaultAudioBufferMs;
     double rate = kSampleRate;
@@ -117,6 +117,8 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
             return;
         }
         audioLog("output: " + m_driverName);
+        // The other instruments' samples, so that a program change does not wait for the disk.
+        if (bySample) m_preloader = std::make_unique<SamplePreloader>(m_soundfont, kPreloadAfterMs);
     }
     m_ready = true;
 }

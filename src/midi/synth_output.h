@@ -11,6 +11,7 @@
 #include "audio_stream.h"
 #include "output_backends.h"
 #include "output_device.h"
+#include "sample_preloader.h"
 
 namespace midi {
 
@@ -21,8 +22,10 @@ inline constexpr double kSampleRate = 44100.0;
 inline constexpr int kDefaultAudioBufferMs = 5;
 // Without a server, FluidSynth's own driver plays through ALSA in this many periods.
 inline constexpr int kAudioPeriods = 3;
-// Soundfonts up to this size are loaded whole at start, larger ones as their samples are needed.
+// Soundfonts up to this size are loaded whole at start, larger ones as their samples are needed
+// (the selected presets' at start, the others in the background from this long after).
 inline constexpr std::uintmax_t kWholeSoundfontBytes = 32u << 20;
+inline constexpr int kPreloadAfterMs = 1000;
 // Silence that lasts this long lets the stream rest until the next note.
 inline constexpr int kRestAfterMs = 1000;
 
@@ -60,6 +63,8 @@ class SynthEngine {
     std::unique_ptr<fluid_synth_t, SynthDeleter> m_synth;
     std::unique_ptr<AudioStream> m_stream;
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> m_driver;
+    // Last, so that it stops first.
+    std::unique_ptr<SamplePreloader> m_preloader;
     std::string m_soundfont;
     std::string m_driverName;
     std::string m_problem;
