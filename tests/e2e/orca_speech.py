@@ -10,22 +10,16 @@ import sys
 import time
 
 LOG, TUNE = sys.argv[1], sys.argv[2]
-SPEECH = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - SPEECH OUTPUT: '(.*)' ?\{", re.S)
+SPEECH = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - SPEECH OUTPUT: '(.*?)(?:' ?\{.*)?$")
 log, said, table, failures, delays = open(LOG, encoding="utf-8", errors="replace"), [], [], [], []
-pending = ""  # a sentence of several lines, read so far
 
 
 def heard(since, words):
     """The lines after `since` where the words were said in order, waiting up to 20 s."""
-    global pending
     deadline = time.monotonic() + 20
     while True:
-        for line in log.readlines():
-            pending = pending + line if pending or " - SPEECH OUTPUT: '" in line else ""
-            if m := SPEECH.match(pending):
-                said.append((int(m[1]) * 3600 + int(m[2]) * 60 + float(m[3]),
-                             re.sub(r"[ \t]*\n[ \t\n]*", " ", m[4]).strip()))
-                pending = ""
+        for m in filter(None, map(SPEECH.match, log.readlines())):
+            said.append((int(m[1]) * 3600 + int(m[2]) * 60 + float(m[3]), m[4].strip()))
         found, at = [], since
         for word in words:
             at = next((i for i in range(at, len(said)) if word in said[i][1]), None)
@@ -100,22 +94,14 @@ row("Down", ["key Down"], "ミュージックファイルの書き方")
 row("Esc", ["key Escape"], "キーボード panel")
 row("F4, F3", ["key F4", "key F3"], "配列 F4、ドは Q", "練習 dialog", "ﾌｧｲﾙ名(F)： text")
 subprocess.run(["xdotool", "type", TUNE], check=True)
-row("Tab", ["key Tab"], "参照(R)... push button")
-row("Tab", ["key Tab"], "1音ずつ待つ(W)", "radio button")
-row("Tab to the tempo list", ["key Tab"], "ﾃﾝﾎﾟ(T): combo box", "126")
-row("Down", ["key Down"], "138")
-row("Tab", ["key Tab"], "最初の行 最初 spin button")
-row("Tab ×3", ["key Tab"] * 3, "開始(S) push button")
-row("Space: practice starts", ["key space"], "notification 配列 F6、ドは E",
-    "notification 次は E ド、T ミ、U ソ")
-# Each key named next, struck, is named by its cap as Orca reads it, and the next step is said.
-for step in range(2):
-    last = next((text for _, text in reversed(said) if "次は " in text), "次は ")
-    keys = [key for key in last.split("次は ", 1)[1].rstrip(".").split("、") if key]
-    row("The keys said, struck", ["key " + k.split(" ")[0].lower() for k in keys],
-        *[k + " push button" for k in keys], "notification 次は ")
-row("Esc stops practice", ["key Escape"], "alert ムルテカの練習結果",
-    "練習の結果（待つ・テンポ138・途中で終了） 弾いた音: 6（曲は16音） 間違えた音: 0")
+for key, *words in [("Tab", "参照(R)... push"), ("Tab", "1音ずつ待つ(W)", "selected radio"),
+                    ("Tab", "ﾃﾝﾎﾟ(T): combo box", "126"), ("Down", "138"), ("Tab", "最初の行 最初"),
+                    ("Tab", "最後の行 最後"), ("Tab", "反復(N): Escまで"), ("Tab", "開始(S) push")]:
+    row(key, ["key " + key], *words)
+row("Space: practice starts", ["key space"], "配列 F6、ドは E", "notification 次は E ド、T ミ、U ソ")
+row("e t u", ["key e", "key t", "key u"], "E ド push", "T ミ push", "U ソ push", "次は E ド、Y ファ、I ラ")
+row("e y i", ["key e", "key y", "key i"], "E ド push", "Y ファ push", "I ラ push", "次は E ド、T ミ、U ソ")
+row("Esc stops practice", ["key Escape"], "alert ムルテカの練習結果", "練習の結果（待つ・テンポ138・途中で終了）")
 row("Enter", ["key Return"], "キーボード panel")
 
 print("| Action | What Orca said | Verdict |\n|---|---|---|\n" + "\n".join(table))
