@@ -217,7 +217,10 @@ TEST_F(AccessibilityTest, EachKeyCoversItsCapOnTheScreenAtAnySize) {
                  {934, 600, QRect(QPoint(67, 160), QPoint(133, 260))}};
     for (const Size& size : sizes) {
         form->resize(size.width, size.height);
-        QApplication::processEvents();
+        QElapsedTimer waited;  // under a window manager the size comes when it answers
+        waited.start();
+        while (picture.size() != QSize(size.width, size.height) && waited.elapsed() < 5000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
         ASSERT_EQ(picture.size(), QSize(size.width, size.height));
         const QPoint origin = picture.mapToGlobal(QPoint(0, 0));
         const QRect q = key(11)->rect().translated(-origin);

@@ -60,6 +60,9 @@ PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
     connect(&m_wake, &QTimer::timeout, this, [this] { Wake(); });
     m_clickOff.setSingleShot(true);
     connect(&m_clickOff, &QTimer::timeout, this, [this] { EndClick(); });
+    m_sayNext.setSingleShot(true);
+    connect(&m_sayNext, &QTimer::timeout, this,
+            [this] { ui::Announce(m_form.picture(), m_nextSentence); });
     m_form.installEventFilter(new CloseWatcher(this, [this] {
         if (running()) {
             m_engine->Stop(Clock::now());
@@ -231,7 +234,9 @@ void PracticeSession::ShowProgress() {
                                                     m_form.LayoutDegree())
                       : FromUtf8(NoteName(note)));
     }
-    ui::Announce(m_form.picture(), QStringLiteral("次は ") + names.join(QStringLiteral("、")));
+    // After the key that played the step is named, so that the next key is what is heard last.
+    m_nextSentence = QStringLiteral("次は ") + names.join(QStringLiteral("、"));
+    m_sayNext.start(0);
 }
 
 void PracticeSession::Click(bool countIn, bool downbeat) {
@@ -266,6 +271,7 @@ void PracticeSession::EndWrongNotes() {
 
 void PracticeSession::Finish(bool showBox) {
     m_wake.stop();
+    m_sayNext.stop();
     EndClick();
     EndWrongNotes();
     m_form.SetNextNotes({});
@@ -291,9 +297,9 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     }
     QString text = FromUtf8(ResultMessage(result, best, m_file));
     if (!problems.isEmpty()) text += QStringLiteral("\n\n") + problems.join('\n');
-    ui::Announce(m_form.picture(), text);
     if (!showBox) return;
-    // The box opens once the note or key that ended the practice has been dealt with.
+    // The box opens once the note or key that ended the practice has been dealt with; a screen
+    // reader reads it out, once.
     QTimer::singleShot(0, this, [this, text] {
         ui::showMessage(&m_form, {text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
                                   ui::Buttons::Ok});

@@ -58,6 +58,8 @@ class PracticeSession : public QObject {
     std::optional<std::size_t> m_announcedStep;
     QTimer m_wake;
     QTimer m_clickOff;
+    QTimer m_sayNext;  // says m_nextSentence once the key that played the step has been named
+    QString m_nextSentence;
     int m_clickNote = -1;
     // Wrong notes sounding on the wrong-note channel: note and channel.
     std::vector<std::pair<std::int16_t, int>> m_wrongSounding;

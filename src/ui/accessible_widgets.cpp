@@ -7,6 +7,7 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <algorithm>
+#include <cstdint>
 
 namespace ui {
 namespace {
@@ -95,14 +96,18 @@ class AnnouncementNotice final : public QWidget {
         setFocusPolicy(Qt::NoFocus);
     }
     void say(const QString& text) {
+        static std::uint64_t said = 0;
         hide();
         m_text = text;
+        m_saidAt = ++said;
         show();
     }
     QString text() const { return m_text; }
+    std::uint64_t saidAt() const { return m_saidAt; }
 
   private:
     QString m_text;
+    std::uint64_t m_saidAt = 0;
 };
 
 class NoticeAccessible final : public QAccessibleWidget {
@@ -199,11 +204,18 @@ StatusStrip::StatusStrip(const QString& text, QWidget* parent) : QLabel(parent) 
 void Announce(QWidget* source, const QString& text) {
     if (source == nullptr || text.isEmpty() || !QAccessible::isActive()) return;
     QWidget* window = source->window();
+    // Orca reads a notification's words when its event arrives, after the program has moved
+    // on: two sentences of one moment (a layout drawn, the next key) take two notices, or the
+    // second would be read twice and the first never.
     AnnouncementNotice* notice = nullptr;
+    int notices = 0;
     for (QObject* child : window->children()) {
-        if (auto* found = dynamic_cast<AnnouncementNotice*>(child)) notice = found;
+        if (auto* found = dynamic_cast<AnnouncementNotice*>(child)) {
+            ++notices;
+            if (notice == nullptr || found->saidAt() < notice->saidAt()) notice = found;
+        }
     }
-    if (notice == nullptr) notice = new AnnouncementNotice(window);
+    if (notices < 2) notice = new AnnouncementNotice(window);
     notice->say(text);
 }
 

@@ -10,7 +10,7 @@ import sys
 import time
 
 LOG, TUNE = sys.argv[1], sys.argv[2]
-SPEECH = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - SPEECH OUTPUT: '(.*)' ?\{")
+SPEECH = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - SPEECH OUTPUT: '(.*?)(?:' ?\{.*)?$")
 log, said, table, failures, delays = open(LOG, encoding="utf-8", errors="replace"), [], [], [], []
 
 
@@ -92,6 +92,15 @@ row("Tab ×2 to the page list", ["key Tab", "key Tab"], "ヘルプの項目 comb
     "その他のキーの割当て")
 row("Down", ["key Down"], "ミュージックファイルの書き方")
 row("Esc", ["key Escape"], "キーボード panel")
+row("F4, F3", ["key F4", "key F3"], "配列 F4、ドは Q", "練習 dialog", "ﾌｧｲﾙ名(F)： text")
+subprocess.run(["xdotool", "type", TUNE], check=True)
+for key, *words in [("Tab", "参照(R)... push"), ("Tab", "1音ずつ待つ(W)", "selected radio"), ("Tab",
+        "ﾃﾝﾎﾟ(T): combo box", "126"), ("Down", "138"), ("Tab", "最初の行 最初"), ("Tab", "最後の行 最後"),
+        ("Tab", "反復(N): Escまで"), ("Tab", "開始(S) push")]: row(key, ["key " + key], *words)
+row("Space: practice starts", ["key space"], "配列 F6、ドは E", "notification 次は E ド、T ミ、U ソ")
+row("e t u", ["key e", "key t", "key u"], "E ド push", "T ミ push", "U ソ push", "次は E ド、Y ファ、I ラ")
+row("Esc stops practice", ["key Escape"], "alert ムルテカの練習結果", "練習の結果（待つ・テンポ138・途中で終了）")
+row("Enter", ["key Return"], "キーボード panel")
 
 print("| Action | What Orca said | Verdict |\n|---|---|---|\n" + "\n".join(table))
 print("key → Orca naming it: %s ms, median %.0f ms" % (
