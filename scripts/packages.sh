@@ -6,7 +6,8 @@ TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagema
   poppler-utils clang libclang-rt-14-dev x11-utils man-db groff-base bsdextrautils
   desktop-file-utils appstream lintian abcmidi at-spi2-core python3-pyatspi dbus-daemon
   libglib2.0-bin time pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
-  jackd2 python3-jack-client librtmidi-dev libjack-jackd2-dev orca speech-dispatcher openbox"
+  jackd2 python3-jack-client librtmidi-dev libjack-jackd2-dev orca speech-dispatcher openbox
+  rtkit polkitd"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {
