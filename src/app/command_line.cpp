@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "input_ports.h"
 #include "gm_programs.h"
+#include "input_ports.h"
 #include "output_backends.h"
 
 namespace app {

@@ -4,8 +4,8 @@
 #include <QCloseEvent>
 
 #include "accessible_widgets.h"
-#include "keyboard_accessibility.h"
 #include "held_notes.h"
+#include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
 #include "twips.h"
