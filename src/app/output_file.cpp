@@ -111,23 +111,4 @@ void ReplacingFile::Discard() {
     m_buffer.clear();
 }
 
-std::string WriteFailureReason(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return "ディスクの空きが足りません。";
-        case EFBIG:
-            return "ﾌｧｲﾙが大きすぎます。";
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "書き込みが許されていません。";
-        case ENOENT:
-        case ENOTDIR:
-            return "フォルダがありません。";
-        default:
-            return std::string(std::strerror(error));
-    }
-}
-
 }  // namespace app

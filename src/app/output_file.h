@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "offline_performance.h"
+#include "write_failure.h"
 
 namespace app {
 
@@ -42,7 +43,6 @@ class ReplacingFile : public performance::ByteSink {
     std::string m_buffer;
 };
 
-// Why a file cannot be written, as a sentence for the user ("ディスクの空きが足りません。").
-std::string WriteFailureReason(int error);
+using performance::WriteFailureReason;
 
 }  // namespace app

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "write_failure.h"
+
 namespace practice {
 namespace {
 
@@ -105,26 +107,9 @@ std::string Optional(const std::optional<std::uint64_t>& value) {
     return value ? std::to_string(*value) : std::string();
 }
 
-std::string Reason(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-            return "ディスクの空きが足りません。";
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return "書き込みが許されていません。";
-        case ENOENT:
-        case ENOTDIR:
-            return "フォルダがありません。";
-        default:
-            return std::strerror(error);
-    }
-}
-
 std::string CannotSave(const std::filesystem::path& path, int error) {
-    return "練習の記録を「" + path.string() + "」に保存できません。" + Reason(error) +
-           "練習の結果はこの画面にだけ表示されます。";
+    return "練習の記録を「" + path.string() + "」に保存できません。" +
+           performance::WriteFailureReason(error) + "練習の結果はこの画面にだけ表示されます。";
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -259,7 +244,7 @@ History ReadHistory(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         history.notices.push_back("練習の記録「" + path.string() + "」を読めません。" +
-                                  Reason(errno));
+                                  performance::WriteFailureReason(errno));
         return history;
     }
     std::uint64_t number = 0;
