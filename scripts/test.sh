@@ -42,4 +42,5 @@ cmake -S . -B build-asan -G Ninja -DBUILD_TESTING=ON \
     -DCMAKE_CXX_FLAGS="$sanitize -Wno-maybe-uninitialized" >/dev/null
 cmake --build build-asan -j2
 ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan -j2 --output-on-failure
