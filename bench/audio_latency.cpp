@@ -7,7 +7,8 @@
 //        audio_latency MONITOR RATE chords SECONDS KEY...
 // notes: COUNT single presses of KEY; prints the note-on and note-off latencies (median, 99th).
 // chords: all KEYs pressed together, held 400 ms, again and again for SECONDS; prints how many
-// gaps (runs of silent samples inside a held chord: underruns) the recording shows.
+// gaps (runs of silent samples inside a held chord: underruns) the recording shows; with
+// AUDIO_LATENCY_SHOW_GAPS set, each gap's length and place go to stderr.
 // A KEY of the form jack:PORT sends MIDI note 57 (velocity 100) to that JACK MIDI port instead:
 // input event -> sound, for a program's MIDI input.
 //        audio_latency release RATE
@@ -273,6 +274,7 @@ int main(int argc, char** argv) {
                     percentile(off, 0.99), off.size(), events.size());
     } else {
         int gaps = 0;
+        const bool showGaps = std::getenv("AUDIO_LATENCY_SHOW_GAPS") != nullptr;
         for (const auto& [down, up] : events) {
             // From 100 ms after the press to the release, the chord sounds without a break.
             const std::size_t from = rec.indexAt(down + 100, origin);
@@ -281,6 +283,11 @@ int main(int argc, char** argv) {
             for (std::size_t i = from; i < to && i < rec.samples.size(); ++i) {
                 silent = std::fabs(rec.samples[i]) < 1e-6f ? silent + 1 : 0;
                 if (silent == 32) ++gaps;
+                if (showGaps && silent >= 32 &&
+                    (i + 1 >= to || std::fabs(rec.samples[i + 1]) >= 1e-6f)) {
+                    std::fprintf(stderr, "gap: %d samples, ending %.1f ms after the press\n",
+                                 silent, rec.timeOf(i, origin) - down);
+                }
             }
         }
         std::printf("chords: %zu, gaps: %d\n", events.size(), gaps);

@@ -23,6 +23,15 @@ constexpr int kLargestBufferMs = 40;
 // Seconds of playing without an underrun before a raised buffer is lowered again.
 constexpr int kCalmSeconds = 20;
 
+// One step up or down, in whole frames: half as much again, and back.
+std::uint32_t grownBuffer(std::uint32_t bytes) {
+    return static_cast<std::uint32_t>((bytes * 3 / 2 + kFrameBytes - 1) / kFrameBytes *
+                                      kFrameBytes);
+}
+std::uint32_t shrunkBuffer(std::uint32_t bytes) {
+    return static_cast<std::uint32_t>(bytes * 2 / 3 / kFrameBytes * kFrameBytes);
+}
+
 // The audio thread asks for real-time priority, as PipeWire's clients do, so that a busy
 // machine does not starve the stream.
 void tryRealtime() {
@@ -112,28 +121,37 @@ void PulseStream::onUnderflow(pa_stream*, void* self) {
     static_cast<PulseStream*>(self)->raiseBuffer();
 }
 
-// A machine too busy for the buffer asked for (no real-time rights, heavy load): the buffer
-// doubles at each underrun, up to a limit, so that one dropout is not followed by many.
+// A machine too busy for the buffer asked for (no real-time rights, heavy load, a server that
+// wakes late): the buffer grows by half at each underrun that could be heard, up to a limit, so
+// that one dropout is not followed by many, and settles near the smallest buffer that holds.
+// An underrun while the synthesizer was silent (a fading tail, a pause) is not heard and
+// changes nothing.
 void PulseStream::raiseBuffer() {
     if (m_idle) return;  // a resting stream runs dry on purpose
+    if (m_quietFrames > 0) {
+        audioLog("underrun while silent");
+        return;
+    }
     m_calmFrames = 0;
     const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
     if (current == nullptr || current->tlength >= m_largestBuffer) {
         audioLog("underrun");
         return;
     }
-    resizeBuffer(std::min(current->tlength * 2, m_largestBuffer), "underrun: buffer raised to ");
+    resizeBuffer(std::min(grownBuffer(current->tlength), m_largestBuffer),
+                 "underrun: buffer raised to ");
 }
 
-// After a long calm the buffer halves again, back to what was asked for: a passing load does
-// not cost latency for the rest of the session.
+// After a long calm the buffer shrinks by the same step, back to what was asked for: a passing
+// load does not cost latency for the rest of the session.
 void PulseStream::lowerBufferWhenCalm(int frames) {
     m_calmFrames += frames;
     if (m_calmFrames < m_calmBeforeLowering) return;
     m_calmFrames = 0;
     const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
     if (current == nullptr || current->tlength <= m_askedBuffer) return;
-    resizeBuffer(std::max(current->tlength / 2, m_askedBuffer), "calm: buffer lowered to ");
+    resizeBuffer(std::max(shrunkBuffer(current->tlength), m_askedBuffer),
+                 "calm: buffer lowered to ");
 }
 
 void PulseStream::resizeBuffer(std::uint32_t bytes, const std::string& why) {
