@@ -61,8 +61,9 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         return;
     }
     fluid_settings_t* s = m_settings.get();
-    // Full gain: a note as loud as other FluidSynth players make it; a ten-note chord at the
-    // highest velocity still peaks at about -3 dBFS, below clipping.
+    // Full gain: a note as loud as other FluidSynth players make it; with the default soundfont a
+    // ten-note chord at the highest velocity still peaks at about -3 dBFS, below clipping (the
+    // limiter keeps louder soundfonts there).
     fluid_settings_setnum(s, "synth.gain", 1.0);
     fluid_settings_setint(s, "synth.reverb.active", 1);
 
@@ -97,6 +98,7 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         if (m_stream) rate = m_stream->sampleRate();
     }
     fluid_settings_setnum(s, "synth.sample-rate", rate);
+    m_limiter = PeakLimiter(rate);
     m_synth.reset(new_fluid_synth(s));
     if (!m_synth) {
         m_problem = "the synthesizer could not be created";
@@ -177,11 +179,14 @@ void SynthEngine::handleShortMessage(std::uint32_t message) {
 }
 
 void SynthEngine::renderFloat(float* left, float* right, int frames) {
-    if (m_synth) fluid_synth_write_float(m_synth.get(), frames, left, 0, 1, right, 0, 1);
+    if (!m_synth) return;
+    fluid_synth_write_float(m_synth.get(), frames, left, 0, 1, right, 0, 1);
+    m_limiter.processPlanar(left, right, frames);
 }
 
 bool SynthEngine::renderInterleaved(float* samples, int frames) {
     fluid_synth_write_float(m_synth.get(), frames, samples, 0, 2, samples, 1, 2);
+    m_limiter.processInterleaved(samples, frames);
     // Silent means below -80 dBFS: a voice that has faded that far, or the reverb's last echoes,
     // need not keep the stream awake (a voice counts as active for seconds more).
     for (int i = 0; i < 2 * frames; ++i) {

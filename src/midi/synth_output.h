@@ -11,6 +11,7 @@
 #include "audio_stream.h"
 #include "output_backends.h"
 #include "output_device.h"
+#include "peak_limiter.h"
 #include "sample_preloader.h"
 
 namespace midi {
@@ -40,7 +41,8 @@ class SynthEngine {
     const std::string& audioDriver() const { return m_driverName; }
 
     void handleShortMessage(std::uint32_t message);
-    // Renders stereo float samples without any audio device.
+    // Renders stereo float samples without any audio device. Both renderers keep the output
+    // below full scale (see PeakLimiter).
     void renderFloat(float* left, float* right, int frames);
     // Renders interleaved stereo; false when the whole block stayed below -80 dBFS.
     bool renderInterleaved(float* samples, int frames);
@@ -60,6 +62,8 @@ class SynthEngine {
     // Declared in creation order, so that destruction stops the audio (which calls into the
     // synth) before the synth and its settings are freed.
     std::unique_ptr<fluid_settings_t, SettingsDeleter> m_settings;
+    // Used by whichever thread renders; set to the rendering rate before the audio starts.
+    PeakLimiter m_limiter{kSampleRate};
     std::unique_ptr<fluid_synth_t, SynthDeleter> m_synth;
     std::unique_ptr<AudioStream> m_stream;
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> m_driver;
