@@ -20,18 +20,6 @@
 namespace midi {
 namespace {
 
-std::unique_ptr<RtMidiIn> makeInputClient(MidiSystem system) {
-    if (system == MidiSystem::None) return nullptr;
-    try {
-        const QuietStderr quiet;
-        auto in = std::make_unique<RtMidiIn>(apiOf(system), "muruteka");
-        in->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
-        return in;
-    } catch (const RtMidiError&) {
-        return nullptr;
-    }
-}
-
 // Watches the sources connected to the program's port, and in "all" mode joins hardware sources
 // to it: the ones there at start and those that appear later. Each backend's own graph API.
 class PortWatcher {
@@ -354,7 +342,7 @@ bool MidiInput::open() {
         auto alsa = std::make_unique<AlsaWatcher>();
         if (alsa->ready()) m->watcher = std::move(alsa);
     }
-    m->in = makeInputClient(system);
+    m->in = makeMidiClient<RtMidiIn>(system);
     if (!m->in || !m->watcher) {
         midiLog("MIDI input: the " + nameOf(system) + " client could not be made");
         m->in.reset();
@@ -396,7 +384,7 @@ bool MidiInput::open() {
 
 std::vector<std::string> listMidiInputs() {
     std::vector<std::string> names;
-    auto in = makeInputClient(detectMidiSystem());
+    auto in = makeMidiClient<RtMidiIn>(detectMidiSystem());
     if (!in) return names;
     try {
         for (unsigned i = 0; i < in->getPortCount(); ++i) names.push_back(in->getPortName(i));

@@ -5,6 +5,7 @@
 
 #include <rtmidi/RtMidi.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,21 @@ class QuietStderr {
   private:
     int m_saved = -1;
 };
+
+// A client of the system (RtMidiIn or RtMidiOut) named "muruteka", its failures kept quiet;
+// nullptr when there is no system or the client cannot be made.
+template <typename Client>
+std::unique_ptr<Client> makeMidiClient(MidiSystem system) {
+    if (system == MidiSystem::None) return nullptr;
+    try {
+        const QuietStderr quiet;
+        auto client = std::make_unique<Client>(apiOf(system), "muruteka");
+        client->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
+        return client;
+    } catch (const RtMidiError&) {
+        return nullptr;
+    }
+}
 
 // The port a --midi-out or --midi-in selector names: a port number, or a part of a port's name.
 std::optional<unsigned> findPort(RtMidi& client, const std::string& selector);

@@ -8,22 +8,7 @@
 #include "midi_system.h"
 
 namespace midi {
-namespace {
-
-std::unique_ptr<RtMidiOut> makeClient() {
-    const MidiSystem system = detectMidiSystem();
-    if (system == MidiSystem::None) return nullptr;
-    try {
-        const QuietStderr quiet;
-        auto out = std::make_unique<RtMidiOut>(apiOf(system), "muruteka");
-        out->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
-        return out;
-    } catch (const RtMidiError&) {
-        return nullptr;
-    }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::optional<unsigned> findPort(RtMidi& client, const std::string& selector) {
     const unsigned count = client.getPortCount();
@@ -47,7 +32,7 @@ PortOutput::~PortOutput() = default;
 bool PortOutput::available() {
     if (!m_tried) {
         m_tried = true;
-        m_out = makeClient();
+        m_out = makeMidiClient<RtMidiOut>(detectMidiSystem());
         if (m_out) {
             try {
                 const auto port = findPort(*m_out, m_selector);
@@ -86,7 +71,7 @@ void PortOutput::close() {
 
 std::vector<std::string> listMidiPorts() {
     std::vector<std::string> names;
-    auto out = makeClient();
+    auto out = makeMidiClient<RtMidiOut>(detectMidiSystem());
     if (!out) return names;
     try {
         for (unsigned i = 0; i < out->getPortCount(); ++i) names.push_back(out->getPortName(i));
