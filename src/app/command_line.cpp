@@ -83,6 +83,29 @@ bool takeMode(const std::vector<std::string>& args, std::size_t& i, const std::s
     return true;
 }
 
+// "--transpose auto" or a number of semitones.
+bool takeTranspose(const std::vector<std::string>& args, std::size_t& i, CommandLine& result) {
+    std::string value;
+    if (!takeValue(args, i, "--transpose", value, result.error)) return false;
+    if (!result.error.empty() || value == "auto") {
+        result.transpose.reset();
+        return true;
+    }
+    int shift = 0;
+    std::vector<std::string> one = {"--transpose", value};
+    std::size_t at = 0;
+    takeNumber(one, at, "--transpose", -36, 36, shift, result.error);
+    if (!result.error.empty()) result.error = "--transpose takes auto or semitones from -36 to 36";
+    result.transpose = shift;
+    return true;
+}
+
+bool takeTempo(const std::vector<std::string>& args, std::size_t& i, CommandLine& result) {
+    if (!takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error)) return false;
+    result.tempoGiven = true;
+    return true;
+}
+
 // "--record FILE": the name's ending picks the format, once each.
 bool takeRecord(const std::vector<std::string>& args, std::size_t& i, CommandLine& result) {
     std::string path;
@@ -161,6 +184,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.inTime = true;
         } else if (arg == "--metronome") {
             result.metronome = true;
+        } else if (arg == "--melody") {
+            result.melody = true;
+        } else if (arg == "--chords") {
+            result.chords = true;
+        } else if (takeValue(args, i, "--part", result.part, result.error) ||
+                   takeValue(args, i, "--hand", result.hand, result.error) ||
+                   takeNumber(args, i, "--split", 0, 127, result.split, result.error) ||
+                   takeTranspose(args, i, result)) {
         } else if (takeValue(args, i, "--practice", result.practiceFile, result.error) ||
                    takeNumber(args, i, "--from", 1, 999999, result.fromLine, result.error) ||
                    takeNumber(args, i, "--to", 1, 999999, result.toLine, result.error) ||
@@ -178,14 +209,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                    takeValue(args, i, "--print-layout", result.printLayout, result.error) ||
                    takeValue(args, i, "--layout", result.layout, result.error) ||
                    takeValue(args, i, "--chart", result.chart, result.error) ||
-                   takeNumber(args, i, "--tempo", 1, 999, result.tempo, result.error) ||
+                   takeTempo(args, i, result) ||
                    takeNumber(args, i, "--channel", 0, 15, result.channel, result.error) ||
                    takeNumber(args, i, "--audio-buffer", 1, 500, result.audioBufferMs,
                               result.error) ||
                    takeProgram(args, i, result) || takeMode(args, i, "--play", false, result) ||
                    takeMode(args, i, "--check", false, result) ||
                    takeMode(args, i, "--export-midi", true, result) ||
-                   takeMode(args, i, "--render-wav", true, result) || takeRecord(args, i, result)) {
+                   takeMode(args, i, "--render-wav", true, result) ||
+                   takeMode(args, i, "--import", true, result) || takeRecord(args, i, result)) {
         } else {
             result.error = "unknown option " + arg;
         }
@@ -212,6 +244,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
         result.error =
             "--record cannot be used with --print-layout, --list-midi-outputs or "
             "--list-midi-inputs";
+    }
+    if (result.error.empty() && result.hand != "right" && result.hand != "left" &&
+        result.hand != "both") {
+        result.error = "--hand takes right, left or both";
+    }
+    if (result.error.empty() && result.melody && result.chords) {
+        result.error = "--melody and --chords cannot be used together";
     }
     if (result.error.empty()) result.error = PracticeProblem(result, rest.empty());
     if (result.error.empty() && !result.chart.empty() && result.mode != "practice-history") {
@@ -249,6 +288,19 @@ std::string UsageText() {
            "  --render-wav FILE OUT.wav\n"
            "                         render the performance through the built-in synthesizer\n"
            "  --check FILE           list the places where a music file leans on a fallback\n"
+           "  --import IN OUT.txt    write a MIDI file (.mid .midi .kar) or a MusicXML score\n"
+           "                         (.musicxml .xml .mxl) as a music file, fitted to the keys;\n"
+           "                         every mode and dialog also opens such files directly\n"
+           "  --part N|NAME          the part, MIDI track or channel to learn (default: the "
+           "first)\n"
+           "  --hand right|left|both the hand: a score's staff 1 or 2, a MIDI track named for\n"
+           "                         the hand, else the notes either side of --split\n"
+           "  --split N              where the hands meet, a MIDI note number (default 60, ド)\n"
+           "  --melody               only the top note of each chord (the default for imports;\n"
+           "                         with --practice also for music files)\n"
+           "  --chords               keep chords of up to three notes, top and bottom first\n"
+           "  --transpose auto|N     move an import by N semitones (default auto: the shift and\n"
+           "                         layout that leave the fewest notes out of reach)\n"
            "  --record FILE.txt      record what is played as a music file (CP932, one line a\n"
            "                         bar, sixteenths at --tempo); written as the playing goes\n"
            "  --record FILE.mid      record it as a Standard MIDI File, exact times; both may be\n"

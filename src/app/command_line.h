@@ -1,6 +1,7 @@
 // The program's own command-line options; everything else is the name of a music file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,15 @@ struct CommandLine {
     // --practice-history: the practice history, of one music file (input) or of all; --chart
     // names a PNG picture to draw its accuracy chart in.
     std::string chart;
+    // What to learn from a MIDI file or a score, and how it is fitted to the keys.
+    std::string part;              // empty: the first part (or the track named for the hand)
+    std::string hand = "both";     // right, left or both
+    int split = 60;                // a one-staff part's hands meet at this note (middle C)
+    bool melody = false;           // the top note of each chord (imports do it by default)
+    bool chords = false;           // chords of up to three notes
+    std::optional<int> transpose;  // semitones; none: chosen to fit the keys
     int tempo = 126;
+    bool tempoGiven = false;  // --tempo was given: an imported song's own tempo is not used
     int channel = 0;
     // The General MIDI program sent at start and at each channel change; -1: none is sent.
     int program = -1;

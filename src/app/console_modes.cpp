@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -15,6 +17,7 @@
 #include "output_backends.h"
 #include "output_file.h"
 #include "performance_engine.h"
+#include "song_import.h"
 
 namespace app {
 namespace {
@@ -87,10 +90,51 @@ int CannotWrite(const std::string& output, int error) {
     return Failed;
 }
 
+// A MIDI file or a score given to a mode: imported once, what fitting changed said on stderr.
+class ImportedInput {
+  public:
+    explicit ImportedInput(const CommandLine& command) : m_tempo(command.tempo) {
+        if (!import::IsImportable(command.input)) return;
+        m_imported = true;
+        import::ImportedSong song = import::ImportSong(command.input, ChoicesOf(command));
+        if (!song.error.empty()) {
+            std::cerr << song.error << "\n";
+            m_failed = true;
+            return;
+        }
+        if (!song.report.empty())
+            std::cerr << "「" << command.input << "」: " << song.report << "\n";
+        m_text = std::move(song.text);
+        if (!command.tempoGiven)
+            m_tempo = std::clamp(static_cast<int>(std::lround(song.tempo)), 1, 999);
+    }
+    bool failed() const { return m_failed; }
+    const std::string& text() const { return m_text; }
+    int tempo() const { return m_tempo; }
+    // Opens the imported text, or the music file itself.
+    performance::SongOpener opener() const {
+        if (!m_imported) return {};
+        return [this](performance::MusicFileReader& reader, const std::string&) {
+            reader.OpenText(m_text);
+            return true;
+        };
+    }
+
+  private:
+    bool m_imported = false;
+    bool m_failed = false;
+    std::string m_text;
+    int m_tempo;
+};
+
 int Check(const CommandLine& command) {
     performance::MusicFileReader reader;
     if (!InputFound(command.input)) return 2;
-    if (!reader.Open(command.input)) {
+    const ImportedInput imported(command);
+    if (imported.failed()) return 2;
+    if (const auto open = imported.opener()) {
+        open(reader, command.input);
+    } else if (!reader.Open(command.input)) {
         std::cerr << MissingFile(command.input) << "\n";
         return 2;
     }
@@ -102,6 +146,8 @@ int Check(const CommandLine& command) {
 
 int Play(const CommandLine& command) {
     if (!InputFound(command.input)) return 1;
+    const ImportedInput imported(command);
+    if (imported.failed()) return 1;
     const midi::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
     midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
@@ -110,7 +156,8 @@ int Play(const CommandLine& command) {
         return 1;
     }
     midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER);
-    const int result = performance::PlayOnConsole(command.input, command.tempo, command.channel);
+    const int result = performance::PlayOnConsole(command.input, imported.tempo(), command.channel,
+                                                  imported.opener());
     // The built-in synthesizer lets the last note's release die away before it is closed.
     if (command.midiOut == "synth") Module1::Wait(1.0f);
     midi::midiOutClose(Module1::hMidiOut);
@@ -118,13 +165,15 @@ int Play(const CommandLine& command) {
     return result;
 }
 
-int ExportMidi(const CommandLine& command, ReplacingFile& file) {
-    performance::MidiFileWriter writer(file, command.tempo);
+int ExportMidi(const CommandLine& command, const ImportedInput& imported, ReplacingFile& file) {
+    performance::MidiFileWriter writer(file, imported.tempo());
     const bool played = performance::RecordPerformance(
-        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+        command.input, imported.tempo(), command.channel,
+        [&](const performance::TimedMessage& m) {
             writer.Add(m);
             return !interrupted && file.error() == 0;
-        });
+        },
+        imported.opener());
     if (!played) {
         std::cerr << MissingFile(command.input) << "\n";
         return Failed;
@@ -134,15 +183,17 @@ int ExportMidi(const CommandLine& command, ReplacingFile& file) {
     return file.Commit() ? Written : CannotWrite(command.output, file.error());
 }
 
-int RenderWav(const CommandLine& command, ReplacingFile& file) {
+int RenderWav(const CommandLine& command, const ImportedInput& imported, ReplacingFile& file) {
     // How long the performance runs is known only by playing it: a quick pass without sound
     // first, so that a tune too long for a WAV file is refused before anything is written.
     bool tooLong = false;
     const bool found = performance::RecordPerformance(
-        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+        command.input, imported.tempo(), command.channel,
+        [&](const performance::TimedMessage& m) {
             tooLong = m.nanos > performance::MaxWavNanos;
             return !tooLong && !interrupted;
-        });
+        },
+        imported.opener());
     if (!found) {
         std::cerr << MissingFile(command.input) << "\n";
         return Failed;
@@ -161,9 +212,11 @@ int RenderWav(const CommandLine& command, ReplacingFile& file) {
         return Failed;
     }
     const bool played = performance::RecordPerformance(
-        command.input, command.tempo, command.channel, [&](const performance::TimedMessage& m) {
+        command.input, imported.tempo(), command.channel,
+        [&](const performance::TimedMessage& m) {
             return writer.Add(m) && !interrupted && file.error() == 0;
-        });
+        },
+        imported.opener());
     if (!played) {
         std::cerr << MissingFile(command.input) << "\n";
         return Failed;
@@ -176,13 +229,25 @@ int RenderWav(const CommandLine& command, ReplacingFile& file) {
 int Export(const CommandLine& command) {
     if (!InputFound(command.input)) return Failed;
     if (!OutputUsable(command.input, command.output)) return Refused;
+    const ImportedInput imported(command);
+    if (imported.failed()) return Failed;
     const InterruptGuard guard;
     ReplacingFile file;
+    if (command.mode == "import") {
+        if (imported.text().empty()) {
+            std::cerr << "「" << command.input
+                      << "」はMIDIファイルでもMusicXMLの楽譜でもありません。\n";
+            return Failed;
+        }
+        if (!file.Open(command.output)) return CannotWrite(command.output, file.error());
+        file.Write(imported.text());
+        return file.Commit() ? Written : CannotWrite(command.output, file.error());
+    }
     if (command.mode == "export-midi") {
         if (!file.Open(command.output)) return CannotWrite(command.output, file.error());
-        return ExportMidi(command, file);
+        return ExportMidi(command, imported, file);
     }
-    return RenderWav(command, file);
+    return RenderWav(command, imported, file);
 }
 
 // The practice history as a table with a chart per song, and the chart as a picture.
@@ -222,6 +287,17 @@ int PracticeHistory(const CommandLine& command) {
 }
 
 }  // namespace
+
+import::SongChoices ChoicesOf(const CommandLine& command){import::SongChoices choices;
+choices.part = command.part;
+choices.hand = command.hand == "right"  ? import::Hand::Right
+               : command.hand == "left" ? import::Hand::Left
+                                        : import::Hand::Both;
+choices.split = command.split;
+choices.chords = command.chords;
+choices.transpose = command.transpose;
+return choices;
+}  // namespace app
 
 int RunConsoleMode(const CommandLine& command) {
     if (command.mode == "practice-history") return PracticeHistory(command);

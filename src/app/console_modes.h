@@ -2,10 +2,14 @@
 #pragma once
 
 #include "command_line.h"
+#include "song_fitting.h"
 
 namespace app {
 
-// Runs --play, --export-midi, --render-wav or --check; returns the exit code.
+// The song choices the command line made, for imported files.
+import::SongChoices ChoicesOf(const CommandLine& command);
+
+// Runs --play, --export-midi, --render-wav, --import or --check; returns the exit code.
 int RunConsoleMode(const CommandLine& command);
 
 }  // namespace app

@@ -81,10 +81,17 @@ bool MusicFileReader::Open(const std::filesystem::path& path) {
     return true;
 }
 
+void MusicFileReader::OpenText(std::string bytes) {
+    Close();
+    m_text = std::make_unique<std::istringstream>(std::move(bytes));
+    m_in = m_text.get();
+}
+
 void MusicFileReader::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_in = nullptr;
+    m_text.reset();
     m_chars.clear();
     m_next = 0;
     m_streamDone = false;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <istream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ class MusicFileReader {
     // Opens a file; false when it cannot be opened or is not a regular file. A FIFO or a device
     // is refused without waiting for a writer or reading endless bytes.
     bool Open(const std::filesystem::path& path);
+    // Reads text made in memory (a song imported from another format), CP932 like a file.
+    void OpenText(std::string bytes);
     void Close();
 
     // True when no characters remain: the line end that closes the last line gives no token.
@@ -74,6 +77,7 @@ class MusicFileReader {
 
     int m_fd = -1;  // the opened file, or -1 when reading from m_in
     std::istream* m_in = nullptr;
+    std::unique_ptr<std::istringstream> m_text;  // what OpenText gave, read through m_in
     Cp932Decoder m_decoder;
     std::vector<char> m_bytes = std::vector<char>(64 * 1024);
     std::u32string m_chars;

@@ -126,12 +126,14 @@ class ConsoleHost : public PerformanceHost {
 
 }  // namespace
 
-bool RecordPerformance(const std::string& path, int tempo, int channel, const MessageSink& sink) {
+bool RecordPerformance(const std::string& path, int tempo, int channel, const MessageSink& sink,
+                       const SongOpener& open) {
     const keyboard::NoteTables tables = keyboard::NoteTablesForLayout(keyboard::LayoutF6);
     RecordingHost host(channel, sink);
     PerformanceEngine engine(host, tables);
     host.setEngine(&engine);
     engine.Combo1_Click(tempo);
+    engine.SetSongOpener(open);
     engine.Playing = 1;
     engine.PlayPath = path;
     return engine.PlayMusicFile();
@@ -169,8 +171,7 @@ int BeatParts(int tempo) {
 }  // namespace
 
 MidiFileWriter::MidiFileWriter(ByteSink& out, int tempo)
-    : m_out(out),
-      m_ticksPerNano(tempo * BeatParts(tempo) / 60.0 * MidiTicksPerQuarter / 1e9) {
+    : m_out(out), m_ticksPerNano(tempo * BeatParts(tempo) / 60.0 * MidiTicksPerQuarter / 1e9) {
     std::string head = "MThd";
     PutBigEndian(head, 6, 4);
     PutBigEndian(head, 0, 2);  // format 0
@@ -183,9 +184,9 @@ MidiFileWriter::MidiFileWriter(ByteSink& out, int tempo)
     std::string event;
     PutVariableLength(event, 0);
     event += "\xFF\x51\x03";
-    PutBigEndian(
-        event,
-        static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * BeatParts(tempo)))), 3);
+    PutBigEndian(event,
+                 static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * BeatParts(tempo)))),
+                 3);
     put(event);
 }
 
@@ -341,7 +342,7 @@ std::optional<std::string> RenderWav(const std::vector<TimedMessage>& messages,
     return std::move(sink.bytes);
 }
 
-int PlayOnConsole(const std::string& path, int tempo, int channel) {
+int PlayOnConsole(const std::string& path, int tempo, int channel, const SongOpener& open) {
     const std::string missing = "「" + path + "」ﾌｧｲﾙはありません。";
     if (!FileFound(path)) {
         std::cerr << missing << "\n";
@@ -356,6 +357,7 @@ int PlayOnConsole(const std::string& path, int tempo, int channel) {
     interrupted = false;
     auto previousInt = std::signal(SIGINT, OnInterrupt);
     auto previousTerm = std::signal(SIGTERM, OnInterrupt);
+    engine.SetSongOpener(open);
     engine.Playing = 1;
     engine.PlayPath = path;
     const bool played = engine.PlayMusicFile();

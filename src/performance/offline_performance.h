@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "performance_engine.h"
+
 namespace midi {
 class SynthEngine;
 }
@@ -46,7 +48,9 @@ using MessageSink = std::function<bool(const TimedMessage&)>;
 // Plays the file with the dialog's engine against a clock that only advances, handing every
 // MIDI message to sink at the time it is due. False when the file cannot be opened. Nothing of
 // the performance is kept: memory does not grow with the tune.
-bool RecordPerformance(const std::string& path, int tempo, int channel, const MessageSink& sink);
+// open: how the song is opened (see SongOpener); empty: as a music file.
+bool RecordPerformance(const std::string& path, int tempo, int channel, const MessageSink& sink,
+                       const SongOpener& open = {});
 
 // Every message at once, for short tunes; nothing when the file cannot be opened.
 std::optional<std::vector<TimedMessage>> RecordPerformance(const std::string& path, int tempo,
@@ -107,6 +111,6 @@ std::optional<std::string> RenderWav(const std::vector<TimedMessage>& messages,
 
 // Plays the file on the installed MIDI output with the dialog's timing. Returns the exit code:
 // 0 at the end, 1 when the file is missing or cannot be read, 130 after Ctrl-C.
-int PlayOnConsole(const std::string& path, int tempo, int channel);
+int PlayOnConsole(const std::string& path, int tempo, int channel, const SongOpener& open = {});
 
 }  // namespace performance

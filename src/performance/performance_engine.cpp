@@ -102,7 +102,8 @@ void PerformanceEngine::PlayChord(const ParsedToken& chord) {
 bool PerformanceEngine::PlayMusicFile() {
     std::error_code error;
     const std::filesystem::path path(PlayPath);
-    if (std::filesystem::is_directory(path, error) || !m_reader.Open(path)) return false;
+    if (std::filesystem::is_directory(path, error)) return false;
+    if (!(m_open ? m_open(m_reader, PlayPath) : m_reader.Open(path))) return false;
     m_due = m_host.Now();
     while (!m_reader.AtEnd()) {
         const Token token = m_reader.Read();

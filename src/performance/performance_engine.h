@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,10 @@ float TimeUnitForTempo(int tempo);
 // as wildcards in its last part? A name that cannot be searched at all counts as no match.
 bool FileFound(const std::string& name);
 
+// Opens the song at a path in the reader; false when it cannot be played. The default opens a
+// music file; a caller that takes other formats imports them here.
+using SongOpener = std::function<bool(MusicFileReader& reader, const std::string& path)>;
+
 class PerformanceEngine {
   public:
     PerformanceEngine(PerformanceHost& host, const keyboard::NoteTables& tables);
@@ -71,6 +76,7 @@ class PerformanceEngine {
     void PlayNote(std::int16_t note, std::int16_t length);
     // Plays the file at PlayPath; false when it cannot be opened.
     bool PlayMusicFile();
+    void SetSongOpener(SongOpener open) { m_open = std::move(open); }
 
     // True from an Execute click until its end message has gone.
     bool running() const { return m_running > 0; }
@@ -90,6 +96,7 @@ class PerformanceEngine {
     PerformanceHost& m_host;
     const keyboard::NoteTables& m_tables;
     MusicFileReader m_reader;
+    SongOpener m_open;
     // When the current token's time began: each wait ends a whole number of units after the
     // performance began, so small lateness never adds up.
     Clock::time_point m_due{};
