@@ -1,13 +1,14 @@
 # The Debian packages the program and its tests need. Sourced by the other scripts.
 RUN_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libfluidsynth-dev
   librtmidi-dev libpulse-dev libpipewire-0.3-dev libasound2-dev libsystemd-dev timgm6mb-soundfont
-  fonts-ipafont-gothic librsvg2-bin qt6-translations-l10n libxcb-xkb-dev libjack-jackd2-dev"
+  fonts-ipafont-gothic librsvg2-bin qt6-translations-l10n libxcb-xkb-dev libjack-jackd2-dev
+  libportsmf-dev libpugixml-dev libzip-dev"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev xvfb xauth xdotool x11-apps imagemagick sox
   poppler-utils clang libclang-rt-14-dev x11-utils man-db groff-base bsdextrautils
   desktop-file-utils appstream lintian abcmidi at-spi2-core python3-pyatspi dbus-daemon
   libglib2.0-bin time pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber
   jackd2 python3-jack-client librtmidi-dev libjack-jackd2-dev orca speech-dispatcher openbox
-  rtkit polkitd"
+  rtkit polkitd python3-mido"
 
 # Installs whichever of the given packages are missing, without recommends.
 install_missing() {
