@@ -135,7 +135,9 @@ TEST_F(MiscFileTest, TheFileChooserIsAskedAsItShouldAndItsAnswerTaken) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].title, QStringLiteral("ファイルの選択"));
     EXPECT_EQ(requests[0].filters,
-              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")}));
+              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"),
+                           QStringLiteral("MIDI・MusicXML(*.mid *.midi *.kar *.musicxml *.xml *.mxl)"),
+                           QStringLiteral("全てのﾌｧｲﾙ(*.*)")}));
     EXPECT_TRUE(requests[0].preselected.isEmpty());
     EXPECT_EQ(requests[1].preselected, QStringLiteral("/music/tune.txt"));
 }

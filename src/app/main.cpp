@@ -183,6 +183,8 @@ int main(int argc, char** argv) {
                 request.toLine = command.toLine;
                 request.cleanRepeats = command.cleanRepeats;
                 request.metronome = command.metronome;
+                request.choices = app::ChoicesOf(command);
+                request.melody = command.melody;
                 practice.Start(request);
             });
         }

@@ -219,11 +219,18 @@ std::vector<std::size_t> PlayingOrder(const std::vector<WrittenMeasure>& measure
     std::map<std::size_t, int> taken;
     std::size_t repeatStart = 0;
     int pass = 1;
+    // After a repeat's last pass its last ending follows; the next bar outside any ending
+    // begins the count again.
+    bool afterRepeat = false;
     for (std::size_t i = 0; i < measures.size();) {
         const WrittenMeasure& m = measures[i];
         if (m.forwardRepeat && i != repeatStart) {
             repeatStart = i;
             pass = 1;
+        }
+        if (afterRepeat && m.endings.empty()) {
+            pass = 1;
+            afterRepeat = false;
         }
         const bool inEnding = m.endings.empty() || std::find(m.endings.begin(), m.endings.end(),
                                                              pass) != m.endings.end();
@@ -241,7 +248,7 @@ std::vector<std::size_t> PlayingOrder(const std::vector<WrittenMeasure>& measure
         }
         if (m.backwardRepeat > 0) {
             taken[i] = 0;
-            pass = 1;
+            afterRepeat = true;
             repeatStart = i + 1;
         }
         ++i;

@@ -158,7 +158,7 @@ Fit ChooseFit(const std::vector<Onset>& onsets, const std::optional<int>& transp
         shifts.push_back(*transpose);
     } else {
         shifts.push_back(0);
-        for (int s = 1; s <= 12; ++s) {
+        for (int s = 1; s <= 24; ++s) {
             shifts.push_back(-s);
             shifts.push_back(s);
         }
@@ -175,8 +175,11 @@ Fit ChooseFit(const std::vector<Onset>& onsets, const std::optional<int>& transp
                     fit.black += IsBlack(offset) ? 1 : 0;
                 }
             }
+            // A shift by whole octaves keeps the song in its key: the key's change counts first.
             const auto rank = [](const Fit& f) {
-                return std::make_tuple(f.outOfReach, std::abs(f.transpose), f.black);
+                const int inOctave = ((f.transpose % 12) + 12) % 12;
+                return std::make_tuple(f.outOfReach, std::min(inOctave, 12 - inOctave),
+                                       std::abs(f.transpose), f.black);
             };
             if (first || rank(fit) < rank(best)) best = fit;
             first = false;
@@ -283,7 +286,9 @@ std::string ReportLine(const FitReport& report) {
     // Each clause ends on a verb's stem, so that they chain and the last one takes "ました".
     std::vector<std::string> clauses;
     if (report.transpose != 0) {
-        clauses.push_back(std::to_string(std::abs(report.transpose)) + "半音" +
+        const int size = std::abs(report.transpose);
+        clauses.push_back((size % 12 == 0 ? std::to_string(size / 12) + "オクターブ"
+                                          : std::to_string(size) + "半音") +
                           (report.transpose > 0 ? "上げ" : "下げ"));
     }
     if (report.octaveMoves > 0) {

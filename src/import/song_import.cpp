@@ -8,8 +8,8 @@
 #include <cctype>
 #include <cerrno>
 
+#include "midi_file_reader.h"
 #include "musicxml_reader.h"
-#include "smf_reader.h"
 
 namespace import {
 namespace {

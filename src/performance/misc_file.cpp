@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
 #include <QStandardPaths>
@@ -11,6 +12,7 @@
 #include "fonts.h"
 #include "message_box.h"
 #include "module1.h"
+#include "song_import.h"
 #include "songs_folder.h"
 #include "twips.h"
 
@@ -75,7 +77,9 @@ void setFileChooser(FileChooser chooser) {
 std::optional<QString> ChooseMusicFile(QWidget* parent, const QString& preselected) {
     FileChooserRequest request{
         QStringLiteral("ファイルの選択"),
-        {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"), QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
+        {QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"),
+         QStringLiteral("MIDI・MusicXML(*.mid *.midi *.kar *.musicxml *.xml *.mxl)"),
+         QStringLiteral("全てのﾌｧｲﾙ(*.*)")},
         preselected,
         {}};
     const QString songs =
@@ -177,6 +181,36 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_combo1, &QComboBox::currentIndexChanged, this, [this] { Combo1_Click(); });
+
+    m_label4 = new QLabel(QStringLiteral("ﾊﾟｰﾄ(&P):"), this);
+    place(m_label4, 100, 2010, 1100, 225);
+    m_combo2 = new ui::NamedComboBox(this);
+    m_combo2->setObjectName(QStringLiteral("Combo2"));
+    place(m_combo2, 1215, 1960, 3600, 300);
+    m_label4->setBuddy(m_combo2);
+    m_combo3 = new ui::NamedComboBox(this);
+    m_combo3->setObjectName(QStringLiteral("Combo3"));
+    place(m_combo3, 4970, 1960, 1400, 300);
+    for (const char* hand : {"両手", "右手", "左手"}) m_combo3->addItem(QString::fromUtf8(hand));
+    m_label5 = new QLabel(this);
+    place(m_label5, 1215, 2400, 6625, 225);
+    m_combo2->setAccessibleName(QStringLiteral("パート"));
+    m_combo3->setAccessibleName(QStringLiteral("手"));
+    for (QWidget* w : std::initializer_list<QWidget*>{m_label4, m_combo2, m_combo3, m_label5}) {
+        w->hide();
+    }
+    connect(m_text1, &QLineEdit::textChanged, this, [this] { ShowSongChoices(); });
+    connect(m_combo2, &QComboBox::currentIndexChanged, this, [this] { ShowSongChoices(); });
+    connect(m_combo3, &QComboBox::currentIndexChanged, this, [this] { ShowSongChoices(); });
+    m_engine.SetSongOpener([this](MusicFileReader& reader, const std::string& path) {
+        std::string said;
+        if (import::OpenSong(reader, path, Choices(), said)) return true;
+        if (!said.empty()) {
+            ui::showMessage(this,
+                            {FromUtf8(said), ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+        }
+        return false;
+    });
     Form_Load();
     m_text1->setFocus();
 }
@@ -202,6 +236,40 @@ void MiscFile::Form_Load() {
     }
 }
 
+import::SongChoices MiscFile::Choices() const {import::SongChoices choices;
+if (m_combo2->currentIndex() > 0) choices.part = std::to_string(m_combo2->currentIndex() + 1);
+choices.hand = static_cast<import::Hand>(std::max(0, m_combo3->currentIndex()));
+return choices;
+}  // namespace performance
+
+void MiscFile::ShowSongChoices() {
+    const QString name = m_text1->text().trimmed();
+    const bool imported = QFileInfo(name).isFile() && import::IsImportable(name.toStdString());
+    if (imported != !m_combo2->isHidden()) {
+        for (QWidget* w : std::initializer_list<QWidget*>{m_label4, m_combo2, m_combo3, m_label5}) {
+            w->setVisible(imported);
+        }
+        setFixedSize(ui::twipsToPixelsX(7935, *this),
+                     ui::twipsToPixelsY(imported ? 2755 : 2055, *this));
+    }
+    if (!imported) return;
+    if (name != m_partsOf) {
+        m_partsOf = name;
+        const QSignalBlocker blocker(m_combo2);
+        m_combo2->clear();
+        const import::ImportedSong song = import::ReadParts(name.toStdString());
+        for (std::size_t i = 0; i < song.parts.size(); ++i) {
+            m_combo2->addItem(QString::number(i + 1) + QStringLiteral(": ") +
+                              QString::fromStdString(song.parts[i]));
+        }
+    }
+    // What fitting will change, or why the file cannot be played, before Execute.
+    const import::ImportedSong song = import::ImportSong(name.toStdString(), Choices());
+    m_label5->setText(FromUtf8(!song.error.empty()   ? song.error
+                               : song.report.empty() ? std::string("そのまま弾けます")
+                                                     : song.report));
+}
+
 void MiscFile::Command2_Click() {
     m_engine.Command2_Click();
     // A close asked for during the performance is carried out once it has ended.
@@ -216,6 +284,8 @@ void MiscFile::EnableInputs(bool enabled) {
     m_text1->setEnabled(enabled);
     m_command1->setEnabled(enabled);
     m_command3->setEnabled(enabled);
+    m_combo2->setEnabled(enabled);
+    m_combo3->setEnabled(enabled);
 }
 
 void MiscFile::Command3_Click() {

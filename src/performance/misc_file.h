@@ -14,6 +14,7 @@
 #include "key_layout.h"
 #include "main_window.h"
 #include "performance_engine.h"
+#include "song_fitting.h"
 
 namespace performance {
 
@@ -91,6 +92,9 @@ class MiscFile : public QDialog, private PerformanceHost {
     ui::CaptionButton* Command2() { return m_command2; }
     QPushButton* Command3() { return m_command3; }
     QComboBox* Combo1() { return m_combo1; }
+    QComboBox* Combo2() { return m_combo2; }
+    QComboBox* Combo3() { return m_combo3; }
+    QLabel* Label5() { return m_label5; }
     QLabel* Label1() { return m_label1; }
     QLabel* Label2() { return m_label2; }
     QLabel* Label3() { return m_label3; }
@@ -126,6 +130,15 @@ class MiscFile : public QDialog, private PerformanceHost {
     QLabel* m_label3 = nullptr;
     QComboBox* m_combo1 = nullptr;
     ExplanationStrip* m_picture2 = nullptr;
+    // A MIDI file or a score: the dialog grows by a row with its parts, the hands and what
+    // fitting changes.
+    void ShowSongChoices();
+    import::SongChoices Choices() const;
+    QLabel* m_label4 = nullptr;
+    QComboBox* m_combo2 = nullptr;
+    QComboBox* m_combo3 = nullptr;
+    QLabel* m_label5 = nullptr;
+    QString m_partsOf;
     QString m_lastChosen;
     QString m_captionNews;  // the button's new caption, said with the next status
     bool m_closeWhenDone = false;

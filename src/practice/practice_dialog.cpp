@@ -5,6 +5,7 @@
 #include "accessible_widgets.h"
 #include "fonts.h"
 #include "message_box.h"
+#include "song_import.h"
 #include "twips.h"
 
 namespace practice {
@@ -79,6 +80,23 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin3->setValue(last.cleanRepeats);
     label6->setBuddy(m_spin3);
 
+    // Only the tune of a song with an accompaniment; a MIDI file's or a score's part and hand.
+    m_check2 = new QCheckBox(QStringLiteral("メロディだけ(&O)"), this);
+    place(m_check2, 4400, 1860, 3400, 300);
+    m_check2->setChecked(last.melody);
+    m_label7 = label("ﾊﾟｰﾄ(&P):", 4400, 2390, 800);
+    m_combo2 = new ui::NamedComboBox(this);
+    m_combo2->setObjectName(QStringLiteral("Combo2"));
+    place(m_combo2, 5200, 2340, 2640, 300);
+    m_label7->setBuddy(m_combo2);
+    m_label8 = label("手(&H):", 100, 2850, 1100);
+    m_combo3 = new ui::NamedComboBox(this);
+    m_combo3->setObjectName(QStringLiteral("Combo3"));
+    place(m_combo3, 1215, 2800, 1500, 300);
+    for (const char* hand : {"両手", "右手", "左手"}) m_combo3->addItem(QString::fromUtf8(hand));
+    m_combo3->setCurrentIndex(static_cast<int>(last.choices.hand));
+    m_label8->setBuddy(m_combo3);
+
     m_command2 = new QPushButton(QStringLiteral("開始(&S)"), this);
     place(m_command2, 4970, 2800, 1400, 460);
     m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
@@ -92,13 +110,38 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin1->setAccessibleName(QStringLiteral("最初の行"));
     m_spin2->setAccessibleName(QStringLiteral("最後の行"));
     m_spin3->setAccessibleName(ui::WithoutAccessKey(label6->text()));
+    m_combo2->setAccessibleName(QStringLiteral("パート"));
+    m_combo3->setAccessibleName(QStringLiteral("手"));
 
     connect(m_command1, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_option2, &QRadioButton::toggled, this, [this] { Option_Click(); });
+    connect(m_text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     Option_Click();
+    Text1_Change();
+    // The last practice's part, when it was chosen from this list (by its number).
+    const QString lastPart = QString::fromStdString(last.choices.part);
+    if (const int part = lastPart.toInt(); part >= 1 && part <= m_combo2->count()) {
+        m_combo2->setCurrentIndex(part - 1);
+    }
     m_text1->setFocus();
+}
+
+void PracticeDialog::Text1_Change() {
+    const QString name = m_text1->text().trimmed();
+    const bool imported = QFileInfo(name).isFile() && import::IsImportable(name.toStdString());
+    for (QWidget* w : std::initializer_list<QWidget*>{m_label7, m_combo2, m_label8, m_combo3}) {
+        w->setVisible(imported);
+    }
+    if (!imported || name == m_partsOf) return;
+    m_partsOf = name;
+    m_combo2->clear();
+    const import::ImportedSong song = import::ReadParts(name.toStdString());
+    for (std::size_t i = 0; i < song.parts.size(); ++i) {
+        m_combo2->addItem(QString::number(i + 1) + QStringLiteral(": ") +
+                          QString::fromStdString(song.parts[i]));
+    }
 }
 
 PracticeRequest PracticeDialog::Request() const {
@@ -114,6 +157,13 @@ PracticeRequest PracticeDialog::Request() const {
         std::swap(request.fromLine, request.toLine);
     }
     request.cleanRepeats = m_spin3->value();
+    request.melody = m_check2->isChecked();
+    if (!m_combo2->isHidden() && m_combo2->currentIndex() > 0) {
+        request.choices.part = std::to_string(m_combo2->currentIndex() + 1);
+    }
+    if (!m_combo3->isHidden()) {
+        request.choices.hand = static_cast<import::Hand>(m_combo3->currentIndex());
+    }
     return request;
 }
 

@@ -29,6 +29,8 @@ class PracticeDialog : public QDialog {
     void Command2_Click();  // Start: closes with the choices when the file is there
     void Command3_Click();  // Browse
     void Option_Click();
+    // A MIDI file or a score named: its parts and the hands appear to choose from.
+    void Text1_Change();
 
     QLineEdit* Text1() { return m_text1; }
     QRadioButton* Option1() { return m_option1; }
@@ -41,6 +43,9 @@ class PracticeDialog : public QDialog {
     QPushButton* Command1() { return m_command1; }
     QPushButton* Command2() { return m_command2; }
     QPushButton* Command3() { return m_command3; }
+    QCheckBox* Check2() { return m_check2; }
+    QComboBox* Combo2() { return m_combo2; }
+    QComboBox* Combo3() { return m_combo3; }
 
   private:
     performance::FileNameBox* m_text1 = nullptr;
@@ -54,6 +59,12 @@ class PracticeDialog : public QDialog {
     QSpinBox* m_spin3 = nullptr;
     QPushButton* m_command2 = nullptr;
     QPushButton* m_command1 = nullptr;
+    QCheckBox* m_check2 = nullptr;
+    QLabel* m_label7 = nullptr;
+    QComboBox* m_combo2 = nullptr;
+    QLabel* m_label8 = nullptr;
+    QComboBox* m_combo3 = nullptr;
+    QString m_partsOf;  // the file whose parts the list holds
     QString m_lastChosen;
 };
 

@@ -107,6 +107,11 @@ Song BuildSong(performance::MusicFileReader& reader, const SongOptions& options)
         } else {
             add(parsed.value);
         }
+        if (options.melody && step.noteCount > 1) {
+            step.notes[0] =
+                *std::max_element(step.notes.begin(), step.notes.begin() + step.noteCount);
+            step.noteCount = 1;
+        }
         if (step.noteCount > 0) {
             if (song.steps.size() == MaxSteps) {
                 song.truncated = true;

@@ -93,6 +93,7 @@ struct SongOptions {
     std::uint64_t fromLine = 0;  // the first line of the passage; 0: from the start
     std::uint64_t toLine = 0;    // the last line of the passage; 0: to the end
     NoteSet playable = AllNotes();
+    bool melody = false;  // keep only the top note of each chord
 };
 
 // Reads the tokens the reader gives (from where it stands to the end) into the passage's steps.

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "song_fitting.h"
+
 namespace practice {
 
 struct PracticeRequest {
@@ -13,6 +15,9 @@ struct PracticeRequest {
     int toLine = 0;        // its last line; 0: the song's end
     int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
     bool metronome = false;
+    // A MIDI file or a score: which part and hand, and how it is fitted to the keys.
+    import::SongChoices choices{};
+    bool melody = false;  // only the top note of each chord (imports: unless choices.chords)
 };
 
 }  // namespace practice

@@ -13,6 +13,7 @@
 #include "module1.h"
 #include "practice_dialog.h"
 #include "practice_history.h"
+#include "song_import.h"
 
 namespace practice {
 namespace {
@@ -86,13 +87,24 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     m_last = request;
     const QString name = FromUtf8(request.file);
     performance::MusicFileReader reader;
-    if (!reader.Open(request.file)) {
-        ui::showMessage(&m_form,
-                        {QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。"),
-                         ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
+    std::string said;
+    if (!import::OpenSong(reader, request.file, request.choices, said)) {
+        const QString text =
+            said.empty() ? QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。")
+                         : FromUtf8(said);
+        if (!said.empty()) std::cerr << said << "\n";
+        ui::showMessage(&m_form, {text, ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
         return false;
     }
+    // What fitting an imported song changed is said once, before the practice starts.
+    if (!said.empty()) {
+        std::cerr << "「" << request.file << "」: " << said << "\n";
+        ui::showMessage(&m_form,
+                        {QStringLiteral("「") + name + QStringLiteral("」: ") + FromUtf8(said),
+                         ui::AppTitle, ui::Icon::None, ui::Buttons::Ok});
+    }
     SongOptions songOptions;
+    songOptions.melody = request.melody;
     songOptions.fromLine = static_cast<std::uint64_t>(std::max(0, request.fromLine));
     songOptions.toLine = static_cast<std::uint64_t>(std::max(0, request.toLine));
     Song song = BuildSong(reader, songOptions);
@@ -119,7 +131,9 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     options.loop = request.fromLine > 0 || request.toLine > 0 || request.cleanRepeats > 0;
     options.cleanPasses = request.cleanRepeats;
     m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
-    m_file = AbsolutePath(request.file);
+    // The history tells apart the songs one file gives: a part, a hand, chords or melody.
+    m_file = import::SongKey(AbsolutePath(request.file), request.choices);
+    if (request.melody && !import::IsImportable(request.file)) m_file += "（メロディ）";
     m_caption = m_form.windowTitle();
     m_announcedStep.reset();
     if (m_builtInSynth) {

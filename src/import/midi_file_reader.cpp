@@ -1,4 +1,4 @@
-#include "smf_reader.h"
+#include "midi_file_reader.h"
 
 #include <portSMF/mfmidi.h>
 
@@ -31,10 +31,11 @@ struct Stop {
 // A file with one short meta event. The reader keeps its message buffer between files and reads
 // the fixed fields of a tempo or meter event from it whatever the event's length; before its
 // first message the buffer does not exist. Reading this first means a too short event in the
-// player's file is read from that buffer (and its values checked), never from nowhere.
-constexpr std::array<unsigned char, 31> Primer = {
-    'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0, 0,   1, 0,    96,   'M', 'T',
-    'r', 'k', 0,   0,   0, 9, 0, 0xFF, 0x03, 1, 'x', 0, 0xFF, 0x2F, 0};
+// player's file is read from that buffer (and its values checked), never from nowhere; first
+// in the file, it reads the primer's zeros, a tempo of 0.
+constexpr std::array<unsigned char, 35> Primer = {
+    'M', 'T', 'h', 'd', 0, 0,    0,    6, 0, 0, 0, 1, 0, 96, 'M',  'T',  'r', 'k',
+    0,   0,   0,   13,  0, 0xFF, 0x03, 5, 0, 0, 0, 0, 0, 0,  0xFF, 0x2F, 0};
 
 class Collector : public Midifile_reader {
   public:
