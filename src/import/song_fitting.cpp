@@ -56,6 +56,20 @@ struct Onset {
     std::vector<int> pitches;
 };
 
+// The notes of the chosen hand: a score's staff, a track named for the hand whole, or else
+// the notes on the hand's side of the split point.
+std::vector<ScoreNote> NotesOfHand(const ScorePart& part, const SongChoices& choices) {
+    if (choices.hand == Hand::Both || part.namedHand != 0) return part.notes;
+    const bool right = choices.hand == Hand::Right;
+    std::vector<ScoreNote> notes;
+    for (const ScoreNote& note : part.notes) {
+        const bool mine =
+            part.staves >= 2 ? (note.staff == 1) == right : (note.pitch >= choices.split) == right;
+        if (mine) notes.push_back(note);
+    }
+    return notes;
+}
+
 const ScorePart* ChoosePart(const Score& score, const SongChoices& choices, std::string& error) {
     if (score.parts.empty()) {
         error = "演奏できる音がありません";
@@ -83,22 +97,13 @@ const ScorePart* ChoosePart(const Score& score, const SongChoices& choices, std:
         for (const ScorePart& part : score.parts) {
             if (part.namedHand == wanted) return &part;
         }
+        // Unnamed tracks: the first part that has notes for the hand (a piano piece's second
+        // track is often its left hand).
+        for (const ScorePart& part : score.parts) {
+            if (!NotesOfHand(part, choices).empty()) return &part;
+        }
     }
     return &score.parts.front();
-}
-
-// The notes of the chosen hand: a score's staff, a track named for the hand whole, or else
-// the notes on the hand's side of the split point.
-std::vector<ScoreNote> NotesOfHand(const ScorePart& part, const SongChoices& choices) {
-    if (choices.hand == Hand::Both || part.namedHand != 0) return part.notes;
-    const bool right = choices.hand == Hand::Right;
-    std::vector<ScoreNote> notes;
-    for (const ScoreNote& note : part.notes) {
-        const bool mine =
-            part.staves >= 2 ? (note.staff == 1) == right : (note.pitch >= choices.split) == right;
-        if (mine) notes.push_back(note);
-    }
-    return notes;
 }
 
 std::vector<Onset> Quantize(const std::vector<ScoreNote>& notes, int& tupletPlaces) {
