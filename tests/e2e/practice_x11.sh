@@ -6,9 +6,13 @@
 # whose next key is framed on the screen (a pixel scan), and Esc stops it.
 . "$(dirname "$0")/common.sh"
 SMF_EVENTS="$2"
-skip_without Xvfb xdotool iconv import convert
+skip_without Xvfb xdotool iconv import convert abc2midi
 # ド レ ミ and a chord ド:ミ:ソ: E R T and E T U in the standard layout.
 printf 'ド4,レ4,ミ4,ド:ミ:ソ4\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/song.txt"
+# A MIDI file of two unnamed tracks: ド レ ミ above middle C, a low ド below; practised as the
+# right hand, its steps are the upper track's.
+printf 'X:1\nL:1/4\nK:C\nV:1\nC D E\nV:2\nC,,3\n' > "$WORK/two.abc"
+abc2midi "$WORK/two.abc" -o "$WORK/two.mid" >/dev/null
 mkdir -p "$WORK/blocked"
 echo "a file where the folder should be" > "$WORK/blocked/muruteka"
 cat > "$WORK/session.sh" <<'INNER'
@@ -57,6 +61,12 @@ xdotool windowfocus --sync "$win"
 play e r t; chord
 close_result_and_quit
 
+start midi --midi-out "trace:$WORK/midi.trace" --practice "$WORK/two.mid" --hand right
+caption 'ムルテカ  [練習 0/3]'
+xdotool windowfocus --sync "$win"
+play e r t
+close_result_and_quit
+
 start dialog --midi-out "trace:$WORK/dialog.trace"
 xdotool windowfocus --sync "$win"
 xdotool key F3
@@ -97,13 +107,15 @@ in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
 song="$(cd "$WORK" && pwd -P)/song.txt"
 history="$WORK/data/muruteka/practice.tsv"
 cut -f2-11 "$history" > "$WORK/columns"
+two="$(cd "$WORK" && pwd -P)/two.mid（右手）"
 printf '%s\n' "$song	wait	126	6	6	1				" "damaged line" \
-    "$song	in-time	168	6	0	0	6	0	0	" "$song	wait	126	6	1	0				" > "$WORK/expected"
+    "$song	in-time	168	6	0	0	6	0	0	" "$two	wait	126	3	3	0				" \
+    "$song	wait	126	6	1	0				" > "$WORK/expected"
 diff "$WORK/expected" "$WORK/columns" || fail "history: $(cat "$history")"
 awk -F'\t' 'NF != 1 && (NF != 12 || $1 !~ /^20[0-9][0-9]-[01][0-9]-[0-3][0-9]T/ || $12 !~ /^[0-9.]+$/) \
     { exit 1 }' "$history" || fail "history columns: $(cat "$history")"
 grep -q '2行目' "$WORK/intime.err" || fail "no notice of the damaged line: $(cat "$WORK/intime.err")"
-for run in wait intime blocked dialog; do
+for run in wait intime blocked midi dialog; do
     [ "$(wc -l < "$WORK/$run.out")" = 1 ] || fail "$run: stdout $(cat "$WORK/$run.out")"
 done
 grep -q 'muruteka' "$WORK/blocked.err" || fail "no message about the data folder"
