@@ -15,6 +15,7 @@
 #include "output_backends.h"
 #include "output_file.h"
 #include "performance_engine.h"
+#include "synth_output.h"
 
 namespace app {
 namespace {
@@ -102,8 +103,8 @@ int Check(const CommandLine& command) {
 
 int Play(const CommandLine& command) {
     if (!InputFound(command.input)) return 1;
-    const midi::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
-    midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
+    const audio::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
+    midi::installBackend(audio::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
         std::cerr << NoMidiMessage << "\n";
         midi::installBackend(nullptr);

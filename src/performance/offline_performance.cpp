@@ -169,8 +169,7 @@ int BeatParts(int tempo) {
 }  // namespace
 
 MidiFileWriter::MidiFileWriter(ByteSink& out, int tempo)
-    : m_out(out),
-      m_ticksPerNano(tempo * BeatParts(tempo) / 60.0 * MidiTicksPerQuarter / 1e9) {
+    : m_out(out), m_ticksPerNano(tempo * BeatParts(tempo) / 60.0 * MidiTicksPerQuarter / 1e9) {
     std::string head = "MThd";
     PutBigEndian(head, 6, 4);
     PutBigEndian(head, 0, 2);  // format 0
@@ -183,9 +182,9 @@ MidiFileWriter::MidiFileWriter(ByteSink& out, int tempo)
     std::string event;
     PutVariableLength(event, 0);
     event += "\xFF\x51\x03";
-    PutBigEndian(
-        event,
-        static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * BeatParts(tempo)))), 3);
+    PutBigEndian(event,
+                 static_cast<std::uint32_t>(std::lround(60'000'000.0 / (tempo * BeatParts(tempo)))),
+                 3);
     put(event);
 }
 
@@ -231,7 +230,7 @@ std::string StandardMidiFile(const std::vector<TimedMessage>& messages, int temp
 
 namespace {
 
-constexpr int SampleRate = static_cast<int>(midi::kSampleRate);
+constexpr int SampleRate = static_cast<int>(audio::kSampleRate);
 constexpr std::uint64_t WavHeaderBytes = 44;
 // The RIFF size (the file less 8 bytes) is 32-bit; four bytes a frame.
 constexpr std::uint64_t MaxWavFrames = (0xFFFFFFFFull - (WavHeaderBytes - 8)) / 4;
@@ -245,7 +244,7 @@ const std::int64_t MaxWavNanos =
 
 WavWriter::WavWriter(ByteSink& out, const std::string& soundfont)
     : m_out(out),
-      m_synth(std::make_unique<midi::SynthEngine>(midi::SynthSettings{soundfont, false})) {
+      m_synth(std::make_unique<audio::SynthEngine>(audio::SynthSettings{soundfont, false})) {
     if (!ready()) return;
     std::string head = "RIFF";
     PutLittleEndian(head, 0, 4);  // sizes filled in at the end

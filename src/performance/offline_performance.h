@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace midi {
+namespace audio {
 class SynthEngine;
 }
 
@@ -92,7 +92,7 @@ class WavWriter {
   private:
     bool renderTo(std::uint64_t frames, float* peak = nullptr);
     ByteSink& m_out;
-    std::unique_ptr<midi::SynthEngine> m_synth;
+    std::unique_ptr<audio::SynthEngine> m_synth;
     std::uint64_t m_frames = 0;
     bool m_tooLong = false;
 };
