@@ -105,16 +105,15 @@ TEST(MessageBox, EveryLineIsDrawnInOneFace) {
     });
     ui::showMessage(nullptr, {QStringLiteral("早め: 1234567890\n時間: 1234567890"), ui::AppTitle});
     std::vector<std::pair<int, int>> lines;  // each line's leftmost and rightmost dark pixel
-    bool blankAbove = true;
-    for (int y = 0; y < image.height(); ++y) {
-        std::pair<int, int> ink{image.width(), -1};
+    for (int y = 0, left = 0, right = -1; y < image.height(); ++y) {
+        const bool blankAbove = right < 0;
+        left = image.width(), right = -1;
         for (int x = 0; x < image.width(); ++x)
-            if (qGray(image.pixel(x, y)) < 128) ink = {std::min(ink.first, x), x};
-        if (ink.second >= 0 && blankAbove) lines.push_back(ink);
-        if (ink.second >= 0)
-            lines.back() = {std::min(lines.back().first, ink.first),
-                            std::max(lines.back().second, ink.second)};
-        blankAbove = ink.second < 0;
+            if (qGray(image.pixel(x, y)) < 128) left = std::min(left, x), right = x;
+        if (right >= 0 && blankAbove) lines.emplace_back(left, right);
+        if (right >= 0)
+            lines.back() = {std::min(lines.back().first, left),
+                            std::max(lines.back().second, right)};
     }
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NEAR(lines[0].second - lines[0].first, lines[1].second - lines[1].first, 2);
