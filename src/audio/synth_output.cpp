@@ -213,9 +213,9 @@ void SynthOutput::close() {
     m_tried = false;
 }
 
-std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& spec,
+std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& output,
                                                  const SynthSettings& synth) {
-    return midi::makeBackend(spec, [&synth] { return std::make_unique<SynthOutput>(synth); });
+    return midi::makeBackend(output, [&synth] { return std::make_unique<SynthOutput>(synth); });
 }
 
 std::vector<std::string> describeOutputs(const SynthSettings& synth) {

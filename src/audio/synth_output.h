@@ -100,7 +100,7 @@ class SynthOutput final : public midi::OutputBackend {
 };
 
 // The backend a --midi-out value names, the built-in synthesizer among them.
-std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& spec,
+std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& output,
                                                  const SynthSettings& synth);
 // What --list-midi-outputs prints, the synthesizer first.
 std::vector<std::string> describeOutputs(const SynthSettings& synth);
