@@ -46,7 +46,7 @@ class TimedSynth final : public midi::OutputBackend {
     void close() override {}
 
   private:
-    midi::SynthEngine m_engine;
+    audio::SynthEngine m_engine;
     Times& m_times;
 };
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
             notes = std::stoul(argv[i]);
         }
     }
-    midi::setAudioVerbose(false);
+    audio::setAudioVerbose(false);
     Times times(notes);
     midi::installBackend(std::make_unique<TimedSynth>(times));
     if (midi::midiOutOpen(&Module1::hMidiOut, midi::MIDI_MAPPER) != 0) {

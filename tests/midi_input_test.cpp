@@ -41,6 +41,8 @@ TEST_F(MidiInputFormTest, IncomingMessagesPlayOnTheProgramsChannelAndShareKeysWi
         {"midi 90 39 01", {0x013990}, true},    // held with the pedal, then the port goes
         {"midi b0 40 7f", {0x7F40B0}, true},    //
         {"lost", {0x003990, 0x0040B0}, false},  //
+        {"midi b0 40 40", {0x4040B0}, false},   // 64 is down by the MIDI rule
+        {"lost", {0x0040B0}, false},            // so the pedal is let go with the cable
     };
     for (const Step& step : steps) {
         const std::string what = step.what;

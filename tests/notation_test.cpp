@@ -211,21 +211,25 @@ TEST(MusicFile, LinesAndColumnsCountCharacters) {
 }
 
 TEST(MusicFile, ATokenCutAcrossReadBuffersReadsWhole) {
-    // Fields and double-byte characters that straddle the reader's 64 KiB chunks.
-    std::string bytes;
-    std::vector<std::u32string> expected;
-    for (int i = 0; i < 30000; ++i) {
-        bytes += Do + (i % 2 ? "," : "\r\n");
-        expected.push_back(U"ド");
+    // Fields and double-byte characters that straddle the reader's 64 KiB chunks: the first
+    // chunk ends after a ド, or (one blank in front) between its two bytes.
+    for (const std::string lead : {"", " "}) {
+        std::string bytes = lead;
+        std::vector<std::u32string> expected;
+        for (int i = 0; i < 30000; ++i) {
+            bytes += Do + (i % 2 ? "," : "\r\n");
+            expected.push_back(U"ド");
+        }
+        ASSERT_EQ(bytes.substr(65534 + lead.size(), 2), Do);
+        bytes += "\"" + std::string(70000, ' ') + Re + "\"";
+        expected.push_back(std::u32string(70000, U' ') + U"レ");
+        const auto tokens = ReadAll(bytes);
+        ASSERT_EQ(tokens.size(), expected.size());
+        for (std::size_t i = 0; i < 30000; ++i) ASSERT_EQ(tokens[i].text, expected[i]) << i;
+        EXPECT_EQ(tokens.back().size, 70001u);
+        EXPECT_EQ(tokens.back().text.size(), Token::KeptCharacters);
+        EXPECT_EQ(tokens.back().parsed.value, 0) << "a blank is its first character";
     }
-    bytes += "\"" + std::string(70000, ' ') + Re + "\"";
-    expected.push_back(std::u32string(70000, U' ') + U"レ");
-    const auto tokens = ReadAll(bytes);
-    ASSERT_EQ(tokens.size(), expected.size());
-    for (std::size_t i = 0; i < 30000; ++i) ASSERT_EQ(tokens[i].text, expected[i]) << i;
-    EXPECT_EQ(tokens.back().size, 70001u);
-    EXPECT_EQ(tokens.back().text.size(), Token::KeptCharacters);
-    EXPECT_EQ(tokens.back().parsed.value, 0) << "a blank is its first character";
 }
 
 TEST(MusicFile, AHugeChordFieldIsParsedWithoutBeingKept) {

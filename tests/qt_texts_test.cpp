@@ -1,7 +1,9 @@
-// Qt's own texts, the standard buttons and the file chooser, read from the real widgets.
+// Qt's own texts, the standard buttons and the file chooser, read from the real widgets; and how
+// a real message box draws the program's text.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 #include <QTreeView>
 #include <map>
 
+#include "message_box.h"
 #include "misc_file.h"
 #include "qt_translation.h"
 #include "temp_file.h"
@@ -89,6 +92,31 @@ TEST(QtTranslation, AMissingFileLeavesQtsEnglishTexts) {
     const testing_support::TempFolder empty;
     EXPECT_EQ(ui::InstallQtJapanese(QString::fromStdString(empty.path().string())), nullptr);
     EXPECT_EQ(CancelButtonText(), QStringLiteral("Cancel"));
+}
+
+// Two lines of one width in one face: two full-width characters and the same figure, after a kana
+// in one and after a kanji in the other (Qt's fallback drew those figures in two faces).
+TEST(MessageBox, EveryLineIsDrawnInOneFace) {
+    QImage image;
+    QTimer::singleShot(0, [&image] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        image = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))->grab().toImage();
+        box->accept();
+    });
+    ui::showMessage(nullptr, {QStringLiteral("早め: 1234567890\n時間: 1234567890"), ui::AppTitle});
+    std::vector<std::pair<int, int>> lines;  // each line's leftmost and rightmost dark pixel
+    for (int y = 0, left = 0, right = -1; y < image.height(); ++y) {
+        const bool blankAbove = right < 0;
+        left = image.width(), right = -1;
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128) left = std::min(left, x), right = x;
+        if (right >= 0 && blankAbove) lines.emplace_back(left, right);
+        if (right >= 0)
+            lines.back() = {std::min(lines.back().first, left),
+                            std::max(lines.back().second, right)};
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NEAR(lines[0].second - lines[0].first, lines[1].second - lines[1].first, 2);
 }
 
 }  // namespace

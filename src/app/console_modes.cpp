@@ -18,6 +18,7 @@
 #include "output_file.h"
 #include "performance_engine.h"
 #include "song_import.h"
+#include "synth_output.h"
 
 namespace app {
 namespace {
@@ -148,8 +149,8 @@ int Play(const CommandLine& command) {
     if (!InputFound(command.input)) return 1;
     const ImportedInput imported(command);
     if (imported.failed()) return 1;
-    const midi::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
-    midi::installBackend(midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
+    const audio::SynthSettings synth{command.soundfont, true, command.audioBufferMs};
+    midi::installBackend(audio::makeBackend(*midi::parseOutputSpec(command.midiOut), synth));
     if (midi::midiOutGetNumDevs() == 0) {
         std::cerr << NoMidiMessage << "\n";
         midi::installBackend(nullptr);

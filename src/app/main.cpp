@@ -24,6 +24,7 @@
 #include "practice_session.h"
 #include "qt_translation.h"
 #include "recording_session.h"
+#include "synth_output.h"
 #include "take_recorder.h"
 #include "version.h"
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    midi::setAudioVerbose(early.verbose);
+    audio::setAudioVerbose(early.verbose);
     Module1::Program = early.program;
     if (!early.mode.empty()) return app::RunConsoleMode(early);
     // A recording file that cannot be made is known before any window opens; a file already
@@ -92,10 +93,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    const midi::SynthSettings synth{early.soundfont, true, early.audioBufferMs};
+    const audio::SynthSettings synth{early.soundfont, true, early.audioBufferMs};
     if (early.listOutputs || early.listInputs) {
         if (early.listOutputs) {
-            for (const auto& line : midi::describeOutputs(synth)) std::cout << line << "\n";
+            for (const auto& line : audio::describeOutputs(synth)) std::cout << line << "\n";
             std::cout << "\nMIDI inputs (--midi-in):\n";
         }
         for (const auto& line : midi::describeInputs()) std::cout << line << "\n";
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
     instanceLock.setStaleLockTime(0);
     if (!instanceLock.tryLock(0)) return 0;
 
-    auto output = midi::makeBackend(*midi::parseOutputSpec(command.midiOut), synth);
+    auto output = audio::makeBackend(*midi::parseOutputSpec(command.midiOut), synth);
     std::unique_ptr<app::RecordingSession> recording;
     if (!command.recordText.empty() || !command.recordMidi.empty()) {
         recording = std::make_unique<app::RecordingSession>(command);

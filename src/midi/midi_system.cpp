@@ -4,16 +4,17 @@
 #include <jack/jack.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
-
-#include "audio_log.h"
 
 namespace midi {
 namespace {
 
+std::atomic<bool> verboseOutput{false};
+
 void jackMessage(const char* text) {
-    if (audioVerbose()) std::fprintf(stderr, "muruteka: jack: %s\n", text);
+    if (verbose()) std::fprintf(stderr, "muruteka: jack: %s\n", text);
 }
 
 bool jackServerRunning() {
@@ -64,7 +65,7 @@ std::string nameOf(MidiSystem system) {
 }
 
 QuietStderr::QuietStderr() {
-    if (audioVerbose()) return;
+    if (verbose()) return;
     std::fflush(stderr);
     m_saved = dup(STDERR_FILENO);
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -81,8 +82,16 @@ QuietStderr::~QuietStderr() {
     close(m_saved);
 }
 
+void setVerbose(bool on) {
+    verboseOutput = on;
+}
+
+bool verbose() {
+    return verboseOutput;
+}
+
 void midiLog(const std::string& text) {
-    if (audioVerbose()) std::fprintf(stderr, "muruteka: midi: %s\n", text.c_str());
+    if (verbose()) std::fprintf(stderr, "muruteka: midi: %s\n", text.c_str());
 }
 
 }  // namespace midi

@@ -52,6 +52,11 @@ std::unique_ptr<Client> makeMidiClient(MidiSystem system) {
 // The port a --midi-out or --midi-in selector names: a port number, or a part of a port's name.
 std::optional<unsigned> findPort(RtMidi& client, const std::string& selector);
 
+// --verbose: the MIDI and audio layers pass on what they and their libraries say. Set once at
+// start (audio::setAudioVerbose sets it too).
+void setVerbose(bool verbose);
+bool verbose();
+
 // One line on stderr, "muruteka: midi: TEXT", when verbose.
 void midiLog(const std::string& text);
 

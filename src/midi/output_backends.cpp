@@ -1,7 +1,6 @@
 #include "output_backends.h"
 
 #include "port_output.h"
-#include "synth_output.h"
 #include "trace_output.h"
 
 namespace midi {
@@ -30,22 +29,15 @@ std::string validOutputForms() {
            "  none           no MIDI output\n";
 }
 
-std::unique_ptr<OutputBackend> makeBackend(const OutputSpec& spec, const SynthSettings& synth) {
-    if (spec.kind == "synth") return std::make_unique<SynthOutput>(synth);
+std::unique_ptr<OutputBackend> makeBackend(const OutputSpec& spec, const BackendMaker& makeSynth) {
+    if (spec.kind == "synth" && makeSynth) return makeSynth();
     if (spec.kind == "port") return std::make_unique<PortOutput>(spec.argument);
     if (spec.kind == "trace") return std::make_unique<TraceOutput>(spec.argument);
     return std::make_unique<NoOutput>();
 }
 
-std::vector<std::string> describeOutputs(const SynthSettings& synth) {
-    std::vector<std::string> lines;
-    SynthEngine engine(synth);
-    if (engine.ready()) {
-        lines.push_back("synth          built-in synthesizer (" + engine.soundfontPath() +
-                        ", audio: " + engine.audioDriver() + ")");
-    } else {
-        lines.push_back("synth          unavailable: " + engine.problem());
-    }
+std::vector<std::string> describeOutputs(const std::string& synthLine) {
+    std::vector<std::string> lines{synthLine};
     const auto ports = listMidiPorts();
     if (ports.empty()) lines.push_back("port:...       no system MIDI ports");
     for (std::size_t i = 0; i < ports.size(); ++i) {

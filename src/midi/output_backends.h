@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,12 +16,6 @@ namespace midi {
 // The moment the program started; trace lines count milliseconds from it.
 std::chrono::steady_clock::time_point programStart();
 
-struct SynthSettings {
-    std::string soundfont;  // empty: the system's default General MIDI soundfont
-    bool withAudio = true;  // false: no audio driver, for offline rendering
-    int audioBufferMs = 0;  // the buffering asked of the sound server; 0: the default
-};
-
 // A --midi-out value taken apart. kind is one of synth, port, trace, none.
 struct OutputSpec {
     std::string kind;
@@ -32,9 +27,14 @@ std::optional<OutputSpec> parseOutputSpec(const std::string& value);
 // The valid forms, one per line, for error messages and --help.
 std::string validOutputForms();
 
-std::unique_ptr<OutputBackend> makeBackend(const OutputSpec& spec, const SynthSettings& synth);
+// The built-in synthesizer is the one backend that does not live here: it is in audio/, which
+// depends on this folder and never the reverse. Whoever knows both (audio::makeBackend) hands it
+// in: makeSynth makes the synth backend, and without it "synth" is no output.
+using BackendMaker = std::function<std::unique_ptr<OutputBackend>()>;
+std::unique_ptr<OutputBackend> makeBackend(const OutputSpec& spec, const BackendMaker& makeSynth);
 
-// What --list-midi-outputs prints: every backend and whether it can make sound here.
-std::vector<std::string> describeOutputs(const SynthSettings& synth);
+// What --list-midi-outputs prints: every backend and whether it can make sound here, the
+// synthesizer's line (as audio::describeOutputs words it) first.
+std::vector<std::string> describeOutputs(const std::string& synthLine);
 
 }  // namespace midi

@@ -232,7 +232,7 @@ std::string StandardMidiFile(const std::vector<TimedMessage>& messages, int temp
 
 namespace {
 
-constexpr int SampleRate = static_cast<int>(midi::kSampleRate);
+constexpr int SampleRate = static_cast<int>(audio::kSampleRate);
 constexpr std::uint64_t WavHeaderBytes = 44;
 // The RIFF size (the file less 8 bytes) is 32-bit; four bytes a frame.
 constexpr std::uint64_t MaxWavFrames = (0xFFFFFFFFull - (WavHeaderBytes - 8)) / 4;
@@ -246,7 +246,7 @@ const std::int64_t MaxWavNanos =
 
 WavWriter::WavWriter(ByteSink& out, const std::string& soundfont)
     : m_out(out),
-      m_synth(std::make_unique<midi::SynthEngine>(midi::SynthSettings{soundfont, false})) {
+      m_synth(std::make_unique<audio::SynthEngine>(audio::SynthSettings{soundfont, false})) {
     if (!ready()) return;
     std::string head = "RIFF";
     PutLittleEndian(head, 0, 4);  // sizes filled in at the end

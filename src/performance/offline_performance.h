@@ -12,7 +12,7 @@
 
 #include "performance_engine.h"
 
-namespace midi {
+namespace audio {
 class SynthEngine;
 }
 
@@ -96,7 +96,7 @@ class WavWriter {
   private:
     bool renderTo(std::uint64_t frames, float* peak = nullptr);
     ByteSink& m_out;
-    std::unique_ptr<midi::SynthEngine> m_synth;
+    std::unique_ptr<audio::SynthEngine> m_synth;
     std::uint64_t m_frames = 0;
     bool m_tooLong = false;
 };

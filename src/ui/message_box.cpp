@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "fonts.h"
+
 namespace ui {
 namespace {
 
@@ -21,7 +23,10 @@ std::function<void()>& beepHandler() {
 Answer showMessage(QWidget* parent, const MessageRequest& request) {
     if (messageHandler()) return messageHandler()(request);
     QMessageBox box(parent);
+    box.setFont(MessageFont(box.font()));
     box.setWindowTitle(request.caption);
+    // The program's messages are never markup; a file name with "<b>" in it stays as it is.
+    box.setTextFormat(Qt::PlainText);
     box.setText(request.text);
     box.setIcon(request.icon == Icon::Exclamation ? QMessageBox::Warning : QMessageBox::NoIcon);
     if (request.buttons == Buttons::OkCancel) {

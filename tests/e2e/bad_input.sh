@@ -90,6 +90,8 @@ rows=(
     "1|the soundfont none.sf2 could not be loaded|-|-|-|--render-wav song.txt out.wav --soundfont none.sf2"
     "2|「pipe」ﾌｧｲﾙはありません。|-|-|-|--check pipe"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--play pipe --midi-out trace:run/trace.log"
+    "1|ご使用の環境では、MIDI音源を使用できません。|-|-|-|--play song.txt --midi-out none"
+    "1|ご使用の環境では、MIDI音源を使用できません。|-|-|-|--play song.txt --midi-out port:999"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--export-midi pipe out.mid"
     "1|「pipe」ﾌｧｲﾙはありません。|-|-|-|--render-wav pipe out.wav"
     "2|「zero」ﾌｧｲﾙはありません。|-|-|-|--check zero"

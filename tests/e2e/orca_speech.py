@@ -1,6 +1,7 @@
 """Plays the program as a blind user would and checks what Orca says: each row types keys with
 xdotool and waits for the expected words, in order, in the "SPEECH OUTPUT" lines of Orca's debug
-log. Prints the table of what Orca said and the delays from a key to Orca naming it.
+log; no key goes before Orca has finished speaking of the one before. Prints the table of what
+Orca said and the delays from a key to Orca naming it.
 Usage: orca_speech.py ORCA_LOG TUNE_FILE"""
 import datetime
 import re
@@ -14,12 +15,33 @@ SPEECH = re.compile(r"^(\d\d):(\d\d):(\d\d\.\d+) - SPEECH OUTPUT: '(.*?)(?:' ?\{
 log, said, table, failures, delays = open(LOG, encoding="utf-8", errors="replace"), [], [], [], []
 
 
+def read():
+    for m in filter(None, map(SPEECH.match, log.readlines())):
+        said.append((int(m[1]) * 3600 + int(m[2]) * 60 + float(m[3]), m[4].strip()))
+
+
+def settle(since):
+    """Waits, up to 20 s, until Orca has said all of a step that began at `since`: something new
+    (or 2 s of nothing, for a key it does not echo), then half a second of silence. On a busy
+    machine its speech lags; a key sent before it has caught up can be taken by the wrong
+    widget, and what it still says lands in the next row."""
+    start = time.monotonic()
+    count, last = len(said), start
+    while time.monotonic() - start < 20:
+        read()
+        now = time.monotonic()
+        if len(said) != count:
+            count, last = len(said), now
+        elif now - last >= 0.5 and (count > since or now - start >= 2):
+            return
+        time.sleep(0.05)
+
+
 def heard(since, words):
     """The lines after `since` where the words were said in order, waiting up to 20 s."""
     deadline = time.monotonic() + 20
     while True:
-        for m in filter(None, map(SPEECH.match, log.readlines())):
-            said.append((int(m[1]) * 3600 + int(m[2]) * 60 + float(m[3]), m[4].strip()))
+        read()
         found, at = [], since
         for word in words:
             at = next((i for i in range(at, len(said)) if word in said[i][1]), None)
@@ -32,12 +54,24 @@ def heard(since, words):
         time.sleep(0.05)
 
 
+def type_text(text):
+    step = len(said)
+    subprocess.run(["xdotool", "type", text], check=True)
+    settle(step)
+
+
 def row(action, keys, *words, timed=False):
     since, t = len(said), datetime.datetime.now()
-    for key in keys:
+    for i, key in enumerate(keys):
+        # Held keys go on at once, before the server's auto-repeat would start.
+        if i > 0 and not key.startswith(("keydown", "keyup")):
+            settle(step)
+        step = len(said)
         subprocess.run(["xdotool"] + key.split(" ", 1), check=True)
-        time.sleep(0.3 if key.startswith("key") and len(keys) > 1 else 0)
+        time.sleep(0.3 if key.startswith(("keydown", "keyup")) and len(keys) > 1 else 0)
     found = heard(since, words)
+    if found:
+        settle(since)
     table.append("| %s | %s | %s |" % (action, " / ".join(
         '"%s"' % text for _, text in said[since:found[-1] + 1 if found else None]),
         "good" if found else "FAIL"))
@@ -64,7 +98,7 @@ row("Down", ["key Down"], "1")
 row("Shift+Tab, keypad 0, F6", ["key shift+Tab", "key KP_0", "key F6"], "キーボード panel",
     "配列 F6、ドは E")
 row("F2", ["key F2"], "自動演奏 dialog", "ﾌｧｲﾙ名")
-subprocess.run(["xdotool", "type", TUNE], check=True)
+type_text(TUNE)
 row("Tab ×4 to the tempo list", ["key Tab"] * 4, "ﾃﾝﾎﾟ(T): combo box", "126")
 row("Down", ["key Down"], "138")
 row("Down", ["key Down"], "150")
@@ -93,7 +127,7 @@ row("Tab ×2 to the page list", ["key Tab", "key Tab"], "ヘルプの項目 comb
 row("Down", ["key Down"], "ミュージックファイルの書き方")
 row("Esc", ["key Escape"], "キーボード panel")
 row("F4, F3", ["key F4", "key F3"], "配列 F4、ドは Q", "練習 dialog", "ﾌｧｲﾙ名(F)： text")
-subprocess.run(["xdotool", "type", TUNE], check=True)
+type_text(TUNE)
 for key, *words in [("Tab", "参照(R)... push"), ("Tab", "1音ずつ待つ(W)", "selected radio"), ("Tab",
         "ﾃﾝﾎﾟ(T): combo box", "126"), ("Down", "138"), ("Tab", "最初の行 最初"), ("Tab", "最後の行 最後"),
         ("Tab", "反復(N): Escまで"), ("Tab", "開始(S) push")]: row(key, ["key " + key], *words)

@@ -15,6 +15,13 @@ if [ -z "${REALTIME_INSIDE:-}" ]; then
 fi
 trap 'stop_realtime_service; cleanup' EXIT
 chmod 755 "$WORK"
+umask 022
+# The script and the program that nobody runs, copied into a folder of the test's own: the
+# checkout and the build may lie in a home folder of mode 0700 (a new user's on Debian), which
+# nobody cannot enter.
+mkdir "$WORK/nobody"
+install -m 644 "$(dirname "$0")/sound_server.sh" "$WORK/nobody/"
+install -m 755 "$MURUTEKA" "$WORK/nobody/muruteka"
 printf 'ド:ミ2,ソ2\r\n' | iconv -f UTF-8 -t CP932 > "$WORK/tune.txt"
 # What nobody runs: a sound server of its own (or ALSA's null device), then the program.
 mkdir -m 700 "$WORK/user" && chown nobody "$WORK/user"
@@ -36,7 +43,7 @@ USER
 as_nobody() {
     setpriv --reuid=nobody --regid=nogroup --clear-groups --reset-env -- \
         env DBUS_SYSTEM_BUS_ADDRESS="${DBUS_SYSTEM_BUS_ADDRESS:-unix:path=/nonexistent}" PATH=/usr/bin:/bin \
-        bash "$WORK/user.sh" "$(dirname "$(readlink -f "$0")")" "$MURUTEKA" "$WORK" "$@" \
+        bash "$WORK/user.sh" "$WORK/nobody" "$WORK/nobody/muruteka" "$WORK" "$@" \
         >"$WORK/out" 2>&1
 }
 [ "$(setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c 'ulimit -r')" = 0 ] ||

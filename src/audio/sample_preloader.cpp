@@ -12,7 +12,7 @@
 
 #include "audio_log.h"
 
-namespace midi {
+namespace audio {
 namespace {
 
 // The lowest best-effort I/O priority (linux/ioprio.h). Not the idle class: a busy disk could
@@ -104,4 +104,4 @@ void SamplePreloader::run() {
     waitForStop(-1);
 }
 
-}  // namespace midi
+}  // namespace audio

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace midi {
+namespace audio {
 
 // Fills frames of interleaved stereo float samples. Returns false when the block was silent
 // (below -80 dBFS), so that the stream may rest after a while of silence, until wake().
@@ -42,4 +42,4 @@ std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request,
 // Never starts a server. Returns nullptr (and logs why when verbose) when none answers.
 std::unique_ptr<AudioStream> openPulseStream(const AudioRequest& request);
 
-}  // namespace midi
+}  // namespace audio

@@ -9,7 +9,7 @@
 #include "audio_log.h"
 #include "realtime.h"
 
-namespace midi {
+namespace audio {
 namespace {
 
 std::vector<pid_t> threadsOfThisProcess() {
@@ -213,4 +213,17 @@ void SynthOutput::close() {
     m_tried = false;
 }
 
-}  // namespace midi
+std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& output,
+                                                 const SynthSettings& synth) {
+    return midi::makeBackend(output, [&synth] { return std::make_unique<SynthOutput>(synth); });
+}
+
+std::vector<std::string> describeOutputs(const SynthSettings& synth) {
+    SynthEngine engine(synth);
+    return midi::describeOutputs(
+        engine.ready() ? "synth          built-in synthesizer (" + engine.soundfontPath() +
+                             ", audio: " + engine.audioDriver() + ")"
+                       : "synth          unavailable: " + engine.problem());
+}
+
+}  // namespace audio

@@ -14,7 +14,7 @@
 #include "audio_stream.h"
 #include "realtime.h"
 
-namespace midi {
+namespace audio {
 namespace {
 
 constexpr int kChannels = 2;
@@ -261,4 +261,4 @@ std::unique_ptr<AudioStream> openPipeWireStream(const AudioRequest& request, boo
     return stream;
 }
 
-}  // namespace midi
+}  // namespace audio

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace midi {
+namespace audio {
 namespace {
 
 // The stretch looked at as one: 64 frames, 1.3 to 1.5 ms, whatever the caller's block.
@@ -49,4 +49,4 @@ void PeakLimiter::processPlanar(float* left, float* right, int frames) {
     });
 }
 
-}  // namespace midi
+}  // namespace audio

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace midi {
+namespace audio {
 
 // What desktops' real-time services grant to clients at most.
 inline constexpr int kRealtimePriority = 20;
@@ -29,4 +29,4 @@ pid_t currentThreadId();
 // Whether thread tid of this process runs at real-time priority.
 bool threadIsRealtime(pid_t tid);
 
-}  // namespace midi
+}  // namespace audio

@@ -1,5 +1,6 @@
 // The built-in synthesizer: FluidSynth with a General MIDI soundfont, played through the
-// system's audio or rendered offline.
+// system's audio or rendered offline. It is one of the MIDI output backends, so this folder
+// depends on midi/ and midi/ never on it.
 #pragma once
 
 #include <fluidsynth.h>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio_stream.h"
 #include "output_backends.h"
@@ -14,7 +16,13 @@
 #include "peak_limiter.h"
 #include "sample_preloader.h"
 
-namespace midi {
+namespace audio {
+
+struct SynthSettings {
+    std::string soundfont;  // empty: the system's default General MIDI soundfont
+    bool withAudio = true;  // false: no audio driver, for offline rendering
+    int audioBufferMs = 0;  // the buffering asked of the sound server; 0: the default
+};
 
 // The rate of offline rendering, and of a live synthesizer whose server does not say its own.
 inline constexpr double kSampleRate = 44100.0;
@@ -78,7 +86,7 @@ class SynthEngine {
 // The path of the system's default General MIDI soundfont, or empty when none is installed.
 std::string defaultSoundfont();
 
-class SynthOutput final : public OutputBackend {
+class SynthOutput final : public midi::OutputBackend {
   public:
     explicit SynthOutput(SynthSettings settings) : m_settings(std::move(settings)) {}
     bool available() override;
@@ -91,4 +99,10 @@ class SynthOutput final : public OutputBackend {
     bool m_tried = false;
 };
 
-}  // namespace midi
+// The backend a --midi-out value names, the built-in synthesizer among them.
+std::unique_ptr<midi::OutputBackend> makeBackend(const midi::OutputSpec& output,
+                                                 const SynthSettings& synth);
+// What --list-midi-outputs prints, the synthesizer first.
+std::vector<std::string> describeOutputs(const SynthSettings& synth);
+
+}  // namespace audio

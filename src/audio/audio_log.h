@@ -5,9 +5,10 @@
 
 #include <string>
 
-namespace midi {
+namespace audio {
 
-// Installs the handlers for ALSA's and FluidSynth's messages; call before either is used.
+// Sets --verbose for the MIDI side too (midi::setVerbose) and installs the handlers for ALSA's and
+// FluidSynth's messages; call before either is used.
 void setAudioVerbose(bool verbose);
 bool audioVerbose();
 // Routes PipeWire's client messages through the same rule; call after each pw_init().
@@ -17,4 +18,4 @@ void audioLog(const std::string& text);
 // A duration for those lines, to a tenth of a millisecond ("3.7").
 std::string milliseconds(double ms);
 
-}  // namespace midi
+}  // namespace audio

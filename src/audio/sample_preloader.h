@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-namespace midi {
+namespace audio {
 
 // FluidSynth, when it loads a soundfont sample by sample, reads a preset's samples when the
 // preset is selected on a channel (the soundfont's load selects the piano and the drums; each
@@ -44,4 +44,4 @@ class SamplePreloader {
     std::thread m_thread;
 };
 
-}  // namespace midi
+}  // namespace audio

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <memory>
 
-namespace midi {
+namespace audio {
 namespace {
 
 constexpr const char* kService = "org.freedesktop.RealtimeKit1";
@@ -130,4 +130,4 @@ RealtimeGrant makeThreadRealtime(pid_t tid) {
     return {false, direct + "; " + desktop};
 }
 
-}  // namespace midi
+}  // namespace audio

@@ -13,7 +13,7 @@
 #include "audio_stream.h"
 #include "realtime.h"
 
-namespace midi {
+namespace audio {
 namespace {
 
 constexpr int kChannels = 2;
@@ -320,4 +320,4 @@ std::unique_ptr<AudioStream> openPulseStream(const AudioRequest& request) {
     return stream;
 }
 
-}  // namespace midi
+}  // namespace audio

@@ -5,7 +5,7 @@
 // (a tenth of a second for each factor of e), ramped sample by sample so that it makes no step.
 #pragma once
 
-namespace midi {
+namespace audio {
 
 class PeakLimiter {
   public:
@@ -27,4 +27,4 @@ class PeakLimiter {
     double m_recovery;  // the part of the way back to full gain made in one stretch
 };
 
-}  // namespace midi
+}  // namespace audio

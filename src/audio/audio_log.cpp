@@ -5,21 +5,18 @@
 #include <pipewire/pipewire.h>
 #include <spa/support/log.h>
 
-#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
 #include "midi_system.h"
 
-namespace midi {
+namespace audio {
 namespace {
-
-std::atomic<bool> verboseOutput{false};
 
 // ALSA-lib prints its failures (e.g. "Unknown PCM default" on a machine without sound) itself.
 void alsaMessage(const char* file, int line, const char* function, int error, const char* format,
                  ...) {
-    if (!verboseOutput) return;
+    if (!midi::verbose()) return;
     char text[512];
     va_list args;
     va_start(args, format);
@@ -30,7 +27,7 @@ void alsaMessage(const char* file, int line, const char* function, int error, co
 }
 
 void fluidMessage(int level, const char* message, void*) {
-    if (!verboseOutput) return;
+    if (!midi::verbose()) return;
     static const char* const names[] = {"panic", "error", "warning", "info", "debug"};
     const char* name = level >= FLUID_PANIC && level <= FLUID_DBG ? names[level] : "?";
     std::fprintf(stderr, "muruteka: fluidsynth %s: %s\n", name, message);
@@ -40,7 +37,7 @@ void fluidMessage(int level, const char* message, void*) {
 // stderr, for example when a system without the pipewire package has no client.conf.
 void pipeWireMessage(void*, spa_log_level level, const spa_log_topic* topic, const char* file,
                      int line, const char*, const char* format, va_list args) {
-    if (!verboseOutput) return;
+    if (!midi::verbose()) return;
     static const char* const names[] = {"none", "error", "warning", "info", "debug", "trace"};
     char text[512];
     std::vsnprintf(text, sizeof text, format, args);
@@ -81,22 +78,22 @@ void quietPipeWire() {
 }
 
 void setAudioVerbose(bool verbose) {
-    verboseOutput = verbose;
+    midi::setVerbose(verbose);
     snd_lib_error_set_handler(alsaMessage);
     for (int level : {FLUID_PANIC, FLUID_ERR, FLUID_WARN, FLUID_INFO}) {
         fluid_set_log_function(level, fluidMessage, nullptr);
     }
     // FluidSynth's debug messages come once per audio block: never wanted on a terminal.
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-    quietJackMessages();
+    midi::quietJackMessages();
 }
 
 bool audioVerbose() {
-    return verboseOutput;
+    return midi::verbose();
 }
 
 void audioLog(const std::string& text) {
-    if (verboseOutput) std::fprintf(stderr, "muruteka: audio: %s\n", text.c_str());
+    if (midi::verbose()) std::fprintf(stderr, "muruteka: audio: %s\n", text.c_str());
 }
 
 std::string milliseconds(double ms) {
@@ -105,4 +102,4 @@ std::string milliseconds(double ms) {
     return text;
 }
 
-}  // namespace midi
+}  // namespace audio
