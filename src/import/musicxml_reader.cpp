@@ -111,6 +111,12 @@ class PartReader {
                     if (!(d > 0 && d < 1e7)) throw Stop{"divisionsの値が正しくありません"};
                     m_divisions = d;
                 }
+                // A transposing instrument (a B♭ trumpet) is printed away from its sound.
+                if (const auto transpose = node.child("transpose")) {
+                    m_transpose =
+                        std::clamp(transpose.child("chromatic").text().as_int(0), -24, 24) +
+                        12 * std::clamp(transpose.child("octave-change").text().as_int(0), -3, 3);
+                }
                 if (const auto staves = node.child("staves")) {
                     m_staves = std::clamp(staves.text().as_int(1), 1, 16);
                 }
@@ -146,8 +152,8 @@ class PartReader {
                 const int octave = pitch.child("octave").text().as_int(-10);
                 const double alter = pitch.child("alter").text().as_double(0);
                 if (semitone < 0 || octave < 0 || octave > 9 || std::abs(alter) > 2) continue;
-                const int midi =
-                    (octave + 1) * 12 + semitone + static_cast<int>(std::lround(alter));
+                const int midi = (octave + 1) * 12 + semitone +
+                                 static_cast<int>(std::lround(alter)) + m_transpose;
                 if (midi < 0 || midi > 127) continue;
                 WrittenNote note;
                 note.start = start;
@@ -206,6 +212,7 @@ class PartReader {
     bool m_firstPart;
     double m_divisions = 1;
     int m_staves = 1;
+    int m_transpose = 0;  // semitones from the printed notes to the sound
     bool m_keyGiven = false;
     int m_tempos = 0;
     std::vector<int> m_ending;

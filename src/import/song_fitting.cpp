@@ -88,8 +88,12 @@ const ScorePart* ChoosePart(const Score& score, const SongChoices& choices, std:
                 if (Lower(names[i]).find(wanted) != std::string::npos) return &score.parts[i];
             }
         }
-        error = "パート「" + choices.part + "」はありません（1〜" +
-                std::to_string(score.parts.size()) + "）";
+        const std::vector<std::string> names = PartNames(score);
+        error = "パート「" + choices.part + "」はありません。パートは ";
+        for (std::size_t i = 0; i < names.size() && i < 20; ++i) {
+            error += (i > 0 ? "、" : "") + std::to_string(i + 1) + ": " + names[i];
+        }
+        if (names.size() > 20) error += " ほか";
         return nullptr;
     }
     if (choices.hand != Hand::Both) {
@@ -318,7 +322,21 @@ FittedSong FitSong(const Score& score, const SongChoices& choices) {
     const ScorePart* part = ChoosePart(score, choices, out.error);
     if (part == nullptr) return out;
     out.report.partName = PartNames(score)[static_cast<std::size_t>(part - score.parts.data())];
-    const std::vector<ScoreNote> notes = NotesOfHand(*part, choices);
+    std::vector<ScoreNote> notes = NotesOfHand(*part, choices);
+    // Both hands of a piano piece whose tracks are named for the hands are the two tracks.
+    if (choices.part.empty() && choices.hand == Hand::Both && part->namedHand != 0) {
+        for (const ScorePart& other : score.parts) {
+            if (other.namedHand != 0 && other.namedHand != part->namedHand) {
+                notes.insert(notes.end(), other.notes.begin(), other.notes.end());
+                std::stable_sort(
+                    notes.begin(), notes.end(),
+                    [](const ScoreNote& a, const ScoreNote& b) { return a.start < b.start; });
+                out.report.partName +=
+                    "・" + PartNames(score)[static_cast<std::size_t>(&other - score.parts.data())];
+                break;
+            }
+        }
+    }
     out.report.notesIn = static_cast<int>(notes.size());
     if (notes.empty()) {
         out.error = "選んだ手には音がありません";

@@ -162,7 +162,10 @@ ImportedSong ImportSong(const std::string& path, const SongChoices& choices) {
     if (!song.error.empty()) return song;
     FittedSong fitted = FitSong(score, choices);
     if (!fitted.error.empty()) {
-        song.error = Sentence(path, fitted.error);
+        // The file was read: only the part asked for is not there.
+        song.error = fitted.error.starts_with("パート「")
+                         ? "「" + path + "」の" + fitted.error + "。"
+                         : Sentence(path, fitted.error);
         return song;
     }
     song.text = std::move(fitted.text);

@@ -143,8 +143,9 @@ def import_and_compare(what, source, args, notes):
     run = subprocess.run([MURUTEKA, "--import", source, out] + args, capture_output=True, text=True)
     if run.returncode != 0:
         return f"{what}: exit {run.returncode}: {run.stderr}"
-    shift = re.search(r"(\d+)半音(上げ|下げ)", run.stderr)
-    shift = int(shift[1]) * (1 if shift[2] == "上げ" else -1) if shift else 0
+    shift = re.search(r"(\d+)(半音|オクターブ)(上げ|下げ)", run.stderr)
+    shift = (int(shift[1]) * (12 if shift[2] == "オクターブ" else 1) *
+             (1 if shift[3] == "上げ" else -1)) if shift else 0
     moved = re.search(r"(\d+)音をオクターブ移動", run.stderr)
     want, got, moves = expected(notes, "--chords" in args), read_notation(out), 0
     if [(u, n) for u, n, _ in want] != [(u, n) for u, n, _ in got]:
