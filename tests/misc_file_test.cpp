@@ -134,10 +134,11 @@ TEST_F(MiscFileTest, TheFileChooserIsAskedAsItShouldAndItsAnswerTaken) {
     EXPECT_EQ(dialog->Text1()->text(), QStringLiteral("dropped.txt")) << "cancel keeps the name";
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].title, QStringLiteral("ファイルの選択"));
-    EXPECT_EQ(requests[0].filters,
-              (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"),
-                           QStringLiteral("MIDI・MusicXML(*.mid *.midi *.kar *.musicxml *.xml *.mxl)"),
-                           QStringLiteral("全てのﾌｧｲﾙ(*.*)")}));
+    EXPECT_EQ(
+        requests[0].filters,
+        (QStringList{QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)"),
+                     QStringLiteral("MIDI・MusicXML(*.mid *.midi *.kar *.musicxml *.xml *.mxl)"),
+                     QStringLiteral("全てのﾌｧｲﾙ(*.*)")}));
     EXPECT_TRUE(requests[0].preselected.isEmpty());
     EXPECT_EQ(requests[1].preselected, QStringLiteral("/music/tune.txt"));
 }
@@ -328,3 +329,30 @@ TEST_F(MiscFileTest, TheChooserOffersTheInstalledSongsAmongItsPlacesOnlyWhenTher
 }
 
 }  // namespace
+
+// A MIDI file named: the dialog grows by a row with its parts and hands and what fitting does,
+// and Execute plays the imported notes; a music file named again takes the row away.
+TEST_F(MiscFileTest, AMidiFileBringsItsPartsAndPlaysTheChosenOne) {
+    auto dialog = open();
+    dialog->show();
+    // Two tracks: ド on channel 1, then ミ on channel 2 (a quarter note each, 96 ticks).
+    const std::string midi(
+        "MThd\0\0\0\6\0\1\0\2\0\x60"
+        "MTrk\0\0\0\x0B\0\x90\x3C\x40\x60\x3C\0\0\xFF\x2F\0"
+        "MTrk\0\0\0\x0B\0\x91\x40\x40\x60\x40\0\0\xFF\x2F\0",
+        54);
+    dialog->Text1()->setText(QString::fromStdString(folder.write("two.mid", midi, false)));
+    QApplication::processEvents();
+    EXPECT_EQ(dialog->size(), QSize(529, 184));
+    ASSERT_EQ(dialog->Combo2()->count(), 3);
+    EXPECT_EQ(dialog->Combo2()->itemText(2), QStringLiteral("2: トラック2"));
+    EXPECT_EQ(dialog->Label5()->text(), QStringLiteral("トラック1: そのまま弾けます"));
+    dialog->Combo2()->setCurrentIndex(2);
+    setPerformanceClock({[] { return Clock::time_point{}; }, [](Clock::time_point) {}});
+    dialog->Command2_Click();
+    EXPECT_EQ(recording->messages, (Messages{0x007F4090, 0x00004090}));
+    dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド4")));
+    QApplication::processEvents();
+    EXPECT_EQ(dialog->size(), QSize(529, 137));
+    EXPECT_TRUE(dialog->Combo2()->isHidden());
+}

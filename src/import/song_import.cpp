@@ -188,6 +188,18 @@ bool OpenSong(performance::MusicFileReader& reader, const std::string& path,
     return true;
 }
 
+std::vector<std::string> PartListItems(const std::vector<std::string>& parts) {
+    std::vector<std::string> items{"自動"};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        items.push_back(std::to_string(i + 1) + ": " + parts[i]);
+    }
+    return items;
+}
+
+std::string PartOfListIndex(int index) {
+    return index > 0 ? std::to_string(index) : std::string();
+}
+
 std::string SongKey(const std::string& path, const SongChoices& choices) {
     std::vector<std::string> said;
     if (!choices.part.empty()) said.push_back("パート" + choices.part);

@@ -34,6 +34,11 @@ ImportedSong ReadParts(const std::string& path);
 bool OpenSong(performance::MusicFileReader& reader, const std::string& path,
               const SongChoices& choices, std::string& message);
 
+// The dialogs' part list: "自動" (the first part, or the hand's track), then "1: Piano" ...
+std::vector<std::string> PartListItems(const std::vector<std::string>& parts);
+// The choice a line of that list stands for.
+std::string PartOfListIndex(int index);
+
 // "song.mid（パート2・右手・和音）": how the practice history tells the songs of one file
 // apart. A music file, and an import with the default choices, is its path alone.
 std::string SongKey(const std::string& path, const SongChoices& choices);

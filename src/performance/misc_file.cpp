@@ -237,7 +237,7 @@ void MiscFile::Form_Load() {
 }
 
 import::SongChoices MiscFile::Choices() const {import::SongChoices choices;
-if (m_combo2->currentIndex() > 0) choices.part = std::to_string(m_combo2->currentIndex() + 1);
+choices.part = import::PartOfListIndex(m_combo2->currentIndex());
 choices.hand = static_cast<import::Hand>(std::max(0, m_combo3->currentIndex()));
 return choices;
 }  // namespace performance
@@ -257,17 +257,15 @@ void MiscFile::ShowSongChoices() {
         m_partsOf = name;
         const QSignalBlocker blocker(m_combo2);
         m_combo2->clear();
-        const import::ImportedSong song = import::ReadParts(name.toStdString());
-        for (std::size_t i = 0; i < song.parts.size(); ++i) {
-            m_combo2->addItem(QString::number(i + 1) + QStringLiteral(": ") +
-                              QString::fromStdString(song.parts[i]));
+        for (const std::string& item :
+             import::PartListItems(import::ReadParts(name.toStdString()).parts)) {
+            m_combo2->addItem(QString::fromStdString(item));
         }
     }
     // What fitting will change, or why the file cannot be played, before Execute.
     const import::ImportedSong song = import::ImportSong(name.toStdString(), Choices());
-    m_label5->setText(FromUtf8(!song.error.empty()   ? song.error
-                               : song.report.empty() ? std::string("そのまま弾けます")
-                                                     : song.report));
+    const std::string said = song.report.empty() ? std::string("そのまま弾けます") : song.report;
+    m_label5->setText(FromUtf8(song.error.empty() ? song.fit.partName + ": " + said : song.error));
 }
 
 void MiscFile::Command2_Click() {

@@ -122,8 +122,8 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     Text1_Change();
     // The last practice's part, when it was chosen from this list (by its number).
     const QString lastPart = QString::fromStdString(last.choices.part);
-    if (const int part = lastPart.toInt(); part >= 1 && part <= m_combo2->count()) {
-        m_combo2->setCurrentIndex(part - 1);
+    if (const int part = lastPart.toInt(); part >= 1 && part < m_combo2->count()) {
+        m_combo2->setCurrentIndex(part);
     }
     m_text1->setFocus();
 }
@@ -137,10 +137,9 @@ void PracticeDialog::Text1_Change() {
     if (!imported || name == m_partsOf) return;
     m_partsOf = name;
     m_combo2->clear();
-    const import::ImportedSong song = import::ReadParts(name.toStdString());
-    for (std::size_t i = 0; i < song.parts.size(); ++i) {
-        m_combo2->addItem(QString::number(i + 1) + QStringLiteral(": ") +
-                          QString::fromStdString(song.parts[i]));
+    for (const std::string& item :
+         import::PartListItems(import::ReadParts(name.toStdString()).parts)) {
+        m_combo2->addItem(QString::fromStdString(item));
     }
 }
 
@@ -158,9 +157,8 @@ PracticeRequest PracticeDialog::Request() const {
     }
     request.cleanRepeats = m_spin3->value();
     request.melody = m_check2->isChecked();
-    if (!m_combo2->isHidden() && m_combo2->currentIndex() > 0) {
-        request.choices.part = std::to_string(m_combo2->currentIndex() + 1);
-    }
+    if (!m_combo2->isHidden())
+        request.choices.part = import::PartOfListIndex(m_combo2->currentIndex());
     if (!m_combo3->isHidden()) {
         request.choices.hand = static_cast<import::Hand>(m_combo3->currentIndex());
     }
