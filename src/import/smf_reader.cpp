@@ -118,7 +118,8 @@ class Collector : public Midifile_reader {
     }
     void Mf_endtrack() override {
         if (m_priming) return;
-        // Notes still held at the track's end end there.
+        // Notes still held at the track's end end there, if that is within a song's time.
+        if (!m_open.empty()) CheckTime();
         for (auto& [key, starts] : m_open) {
             for (const long start : starts) AddNote(key.first, key.second, start, Mf_currtime);
         }
