@@ -130,12 +130,14 @@ class Collector : public Midifile_reader {
         if (m_priming) return;
         if (velocity == 0) return Mf_off(channel, pitch, 0);
         CheckTime();
+        CheckPitch(pitch);
         m_open[{channel, pitch}].push_back(Mf_currtime);
         if (m_open[{channel, pitch}].size() > 128) throw Stop{"終わらない音が多すぎます"};
     }
     void Mf_off(int channel, int pitch, int) override {
         if (m_priming) return;
         CheckTime();
+        CheckPitch(pitch);
         const auto found = m_open.find({channel, pitch});
         if (found == m_open.end() || found->second.empty()) return;
         const long start = found->second.front();
@@ -198,6 +200,10 @@ class Collector : public Midifile_reader {
     // A delta time that never ends, or adds up past any song, is a broken file.
     void CheckTime() const {
         if (Mf_currtime < 0 || Beats(Mf_currtime) > MaxBeats) throw Stop{"時間が長すぎます"};
+    }
+    // portSMF hands on a data byte of 128 or more (a status byte where data should be) as it is.
+    static void CheckPitch(int pitch) {
+        if (pitch < 0 || pitch > 127) throw Stop{"音の高さが0〜127の外にあります"};
     }
     void AddNote(int channel, int pitch, long start, long end) {
         if (channel == DrumChannel) {
