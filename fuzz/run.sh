@@ -15,8 +15,10 @@ trap 'rm -rf "$work"' EXIT
 for row in notation_fuzzer:corpus smf_fuzzer:corpus-smf musicxml_fuzzer:corpus-musicxml; do
     target="${row%%:*}"
     mkdir "$work/$target"
+    dict=()  # the names a reader looks for, where the target has a list of them
+    [ -f "fuzz/${target%_fuzzer}.dict" ] && dict=(-dict="fuzz/${target%_fuzzer}.dict")
     "./build-fuzz/$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=1024 \
-        -artifact_prefix=build-fuzz/ "$work/$target" "fuzz/${row#*:}" 2>"$work/log" || {
+        "${dict[@]}" -artifact_prefix=build-fuzz/ "$work/$target" "fuzz/${row#*:}" 2>"$work/log" || {
         tail -n 40 "$work/log" >&2
         exit 1
     }
