@@ -52,6 +52,7 @@ for row in "${rows[@]}"; do
     status=0
     ([ -n "$asan" ] || ulimit -v 4000000; "${command[@]}") >"$run"/out 2>"$run"/err || status=$?
     problems=()
+    [ "$status" != 124 ] || problems+=("did not end within 5 s")
     [ "$status" = 1 ] || problems+=("exit code $status, not 1")
     [ "$(cat "$run"/err)" = "「$name」を読めません。$reason。" ] || problems+=("not the one line expected")
     [ ! -s "$run"/out ] || problems+=("something on stdout")
