@@ -26,9 +26,10 @@ print(" ".join(sorted(wanted)))')
 # Resident memory and note timing are measured here, without the sanitizers.
 ctest --test-dir build-test -R '^e2e\.' -j2 --output-on-failure
 
-# The music-file reader takes untrusted files: fuzzed for a bounded time, on one core while the
-# Debian package is validated and run unpacked (never installed on this machine) on the other.
-fuzz/run.sh "${FUZZ_SECONDS:-30}" >build-test/fuzz.log 2>&1 &
+# The music-file, MIDI file and MusicXML readers take untrusted files: each fuzzed for FUZZ_SECONDS
+# (30 in all), on one core while the Debian package is validated and run unpacked (never installed
+# on this machine) on the other.
+fuzz/run.sh "${FUZZ_SECONDS:-10}" >build-test/fuzz.log 2>&1 &
 fuzzing=$!
 scripts/check-package.sh build-test
 wait "$fuzzing" || { cat build-test/fuzz.log; exit 1; }

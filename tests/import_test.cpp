@@ -102,7 +102,8 @@ TEST(Import, BrokenMidiFilesAreRefusedWithTheirReason) {
         {Smf(std::string("\0\x3C\x40", 3)), "ステータスのないランニングステータスがあります"},
         {Smf(std::string("\0\xFF\x51\x03\0\0\0", 7)), "テンポが0になっています"},
         // A tempo event too short for its three bytes, first in the file.
-        {Smf(std::string("\0\xFF\x51\0", 4) + On(0, 60) + Off(24, 60)), "テンポが0になっています"},
+        {Smf(std::string("\0\xFF\x51\0", 4) + On(0, 60) + Off(24, 60)),
+         "テンポのメタイベントが短すぎます"},
         {"RIFF not a midi file", "MIDIファイルではありません"},
     };
     for (const auto& c : cases) {

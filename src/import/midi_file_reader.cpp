@@ -31,11 +31,10 @@ struct Stop {
 // A file with one short meta event. The reader keeps its message buffer between files and reads
 // the fixed fields of a tempo or meter event from it whatever the event's length; before its
 // first message the buffer does not exist. Reading this first means a too short event in the
-// player's file is read from that buffer (and its values checked), never from nowhere; first
-// in the file, it reads the primer's zeros, a tempo of 0.
-constexpr std::array<unsigned char, 35> Primer = {
-    'M', 'T', 'h', 'd', 0, 0,    0,    6, 0, 0, 0, 1, 0, 96, 'M',  'T',  'r', 'k',
-    0,   0,   0,   13,  0, 0xFF, 0x03, 5, 0, 0, 0, 0, 0, 0,  0xFF, 0x2F, 0};
+// player's file is read from that buffer, never from nowhere; RequireFields then refuses it.
+constexpr std::array<unsigned char, 31> Primer = {
+    'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0, 0,   1, 0,    96,   'M', 'T',
+    'r', 'k', 0,   0,   0, 9, 0, 0xFF, 0x03, 1, 'x', 0, 0xFF, 0x2F, 0};
 
 class Collector : public Midifile_reader {
   public:
@@ -119,7 +118,8 @@ class Collector : public Midifile_reader {
     }
     void Mf_endtrack() override {
         if (m_priming) return;
-        // Notes still held at the track's end end there.
+        // Notes still held at the track's end end there, if that is within a song's time.
+        if (!m_open.empty()) CheckTime();
         for (auto& [key, starts] : m_open) {
             for (const long start : starts) AddNote(key.first, key.second, start, Mf_currtime);
         }
@@ -130,12 +130,14 @@ class Collector : public Midifile_reader {
         if (m_priming) return;
         if (velocity == 0) return Mf_off(channel, pitch, 0);
         CheckTime();
+        CheckPitch(pitch);
         m_open[{channel, pitch}].push_back(Mf_currtime);
         if (m_open[{channel, pitch}].size() > 128) throw Stop{"終わらない音が多すぎます"};
     }
     void Mf_off(int channel, int pitch, int) override {
         if (m_priming) return;
         CheckTime();
+        CheckPitch(pitch);
         const auto found = m_open.find({channel, pitch});
         if (found == m_open.end() || found->second.empty()) return;
         const long start = found->second.front();
@@ -157,17 +159,21 @@ class Collector : public Midifile_reader {
     void Mf_sqspecific(int, unsigned char*) override {}
     void Mf_timesig(int numerator, int power, int, int) override {
         if (m_priming) return;
+        RequireFields(0x58, 4, "拍子");
         CheckTime();
         if (numerator < 1 || numerator > 64 || power > 6) return;  // not a meter we can write
         m_meters.push_back({Beats(Mf_currtime), numerator, 1 << power});
     }
     void Mf_tempo(int microseconds) override {
         if (m_priming) return;
+        RequireFields(0x51, 3, "テンポ");
         if (microseconds <= 0) throw Stop{"テンポが0になっています"};
         if (m_tempos++ == 0) m_tempo = 60'000'000.0 / microseconds;
     }
     void Mf_keysig(int fifths, int) override {
-        if (m_priming || m_keyGiven) return;
+        if (m_priming) return;
+        RequireFields(0x59, 2, "調号");
+        if (m_keyGiven) return;
         m_keyGiven = true;
         m_fifths = static_cast<signed char>(fifths & 0xFF);
     }
@@ -178,10 +184,26 @@ class Collector : public Midifile_reader {
     }
 
   private:
+    // The meta event just read, which ends where reading stands, holds its fixed fields: FF, its
+    // type, a length of at least that many bytes, the bytes.
+    void RequireFields(int type, std::size_t fields, const char* what) const {
+        const auto byte = [this](std::size_t at) {
+            return static_cast<unsigned char>(m_bytes[at]);
+        };
+        for (std::size_t length = fields; length < 0x80 && length + 3 <= m_next; ++length) {
+            const std::size_t at = m_next - length - 3;
+            if (byte(at) == 0xFF && byte(at + 1) == type && byte(at + 2) == length) return;
+        }
+        throw Stop{std::string(what) + "のメタイベントが短すぎます"};
+    }
     double Beats(long ticks) const { return static_cast<double>(ticks) / m_ticksPerBeat; }
     // A delta time that never ends, or adds up past any song, is a broken file.
     void CheckTime() const {
         if (Mf_currtime < 0 || Beats(Mf_currtime) > MaxBeats) throw Stop{"時間が長すぎます"};
+    }
+    // portSMF hands on a data byte of 128 or more (a status byte where data should be) as it is.
+    static void CheckPitch(int pitch) {
+        if (pitch < 0 || pitch > 127) throw Stop{"音の高さが0〜127の外にあります"};
     }
     void AddNote(int channel, int pitch, long start, long end) {
         if (channel == DrumChannel) {

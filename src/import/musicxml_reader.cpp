@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -21,6 +22,28 @@ constexpr zip_int64_t MaxZipEntries = 10'000;
 struct Stop {
     std::string reason;
 };
+
+// pugixml's memory, counted: a file can hold millions of tiny elements, and the tree takes tens
+// of bytes for each. A score's tree needs about as much as its text; past twice that (and some)
+// an allocation fails and the file is refused.
+thread_local std::size_t xmlMemory = 0;
+thread_local std::size_t xmlBudget = 0;
+
+void* AllocateCounted(std::size_t size) {
+    if (xmlMemory + size > xmlBudget) return nullptr;
+    auto* block = static_cast<std::max_align_t*>(std::malloc(sizeof(std::max_align_t) + size));
+    if (block == nullptr) return nullptr;
+    *reinterpret_cast<std::size_t*>(block) = size;
+    xmlMemory += size;
+    return block + 1;
+}
+
+void FreeCounted(void* pointer) {
+    if (pointer == nullptr) return;
+    auto* block = static_cast<std::max_align_t*>(pointer) - 1;
+    xmlMemory -= *reinterpret_cast<std::size_t*>(block);
+    std::free(block);
+}
 
 int StepSemitone(char step) {
     switch (step) {
@@ -95,7 +118,9 @@ class PartReader {
   private:
     double Beats(const pugi::xml_node& node) const {
         const double d = node.child("duration").text().as_double(0);
-        if (!std::isfinite(d) || d < 0 || d > 1e7) throw Stop{"音の長さが正しくありません"};
+        // A chord's note adds nothing to the bar: its own length is bounded here.
+        if (!std::isfinite(d) || d < 0 || d > 1e7 || d / m_divisions > MaxBeats)
+            throw Stop{"音の長さが正しくありません"};
         return d / m_divisions;
     }
 
@@ -317,11 +342,21 @@ bool IsDrumPart(const pugi::xml_node& scorePart) {
 
 ReadResult ReadMusicXml(std::string_view bytes) {
     ReadResult result;
+    static const bool counted = [] {
+        pugi::set_memory_management_functions(AllocateCounted, FreeCounted);
+        return true;
+    }();
+    (void)counted;
+    xmlBudget = 2 * bytes.size() + 16u * 1024 * 1024;
     pugi::xml_document document;
     // The document type is kept only to be looked at: pugixml never expands an entity of its
     // own, but a file that declares some means them to be expanded, so it is refused whole.
     const pugi::xml_parse_result parsed =
         document.load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_doctype);
+    if (parsed.status == pugi::status_out_of_memory) {
+        result.error = "楽譜が大きすぎます（要素が多すぎます）";
+        return result;
+    }
     if (!parsed) {
         result.error = "XMLとして正しくありません（" + std::to_string(parsed.offset) + "バイト目）";
         return result;

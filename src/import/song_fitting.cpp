@@ -112,11 +112,15 @@ const ScorePart* ChoosePart(const Score& score, const SongChoices& choices, std:
 
 std::vector<Onset> Quantize(const std::vector<ScoreNote>& notes, int& tupletPlaces) {
     std::map<std::int64_t, Onset> onsets;
-    std::map<std::int64_t, bool> offGrid;
+    // How far the onset's nearest note is from the grid: a chord whose notes a file spreads
+    // over a few ticks is on the grid when one of them is.
+    std::map<std::int64_t, double> offGrid;
     for (const ScoreNote& note : notes) {
         const double at = note.start * UnitsPerBeat;
         const auto start = static_cast<std::int64_t>(std::llround(at));
-        if (std::abs(at - static_cast<double>(start)) > GridTolerance) offGrid[start] = true;
+        const double off = std::abs(at - static_cast<double>(start));
+        const auto [place, added] = offGrid.try_emplace(start, off);
+        if (!added) place->second = std::min(place->second, off);
         const auto end =
             static_cast<std::int64_t>(std::llround((note.start + note.length) * UnitsPerBeat));
         Onset& onset = onsets[start];
@@ -124,7 +128,8 @@ std::vector<Onset> Quantize(const std::vector<ScoreNote>& notes, int& tupletPlac
         onset.length = std::max(onset.length, end - start);
         onset.pitches.push_back(note.pitch);
     }
-    tupletPlaces = static_cast<int>(offGrid.size());
+    tupletPlaces = static_cast<int>(std::count_if(
+        offGrid.begin(), offGrid.end(), [](const auto& p) { return p.second > GridTolerance; }));
     std::vector<Onset> out;
     out.reserve(onsets.size());
     for (auto& [start, onset] : onsets) {
