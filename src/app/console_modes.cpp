@@ -103,8 +103,17 @@ class ImportedInput {
             m_failed = true;
             return;
         }
-        if (!song.report.empty())
+        if (!song.report.empty()) {
             std::cerr << "「" << command.input << "」: " << song.report << "\n";
+        }
+        if (command.verbose) {
+            const import::FitReport& fit = song.fit;
+            std::cerr << "「" << command.input << "」: " << fit.partName << "、" << fit.notesIn
+                      << "音のうち" << fit.notesKept << "音、移調" << fit.transpose << "、配列"
+                      << import::LayoutName(fit.layout) << "、オクターブ移動" << fit.octaveMoves
+                      << "、3連符など" << fit.tupletPlaces << "、短くした音" << fit.shortened
+                      << "\n";
+        }
         m_text = std::move(song.text);
         if (!command.tempoGiven)
             m_tempo = std::clamp(static_cast<int>(std::lround(song.tempo)), 1, 999);
