@@ -80,6 +80,11 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin3->setValue(last.cleanRepeats);
     label6->setBuddy(m_spin3);
 
+    m_command2 = new QPushButton(QStringLiteral("開始(&S)"), this);
+    place(m_command2, 4970, 2800, 1400, 460);
+    m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
+    place(m_command1, 6440, 2800, 1400, 460);
+    // After the buttons in the tab order, which stays as it was for those who do not use them.
     // Only the tune of a song with an accompaniment; a MIDI file's or a score's part and hand.
     m_check2 = new QCheckBox(QStringLiteral("メロディだけ(&O)"), this);
     place(m_check2, 4400, 1860, 3400, 300);
@@ -97,10 +102,6 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_combo3->setCurrentIndex(static_cast<int>(last.choices.hand));
     m_label8->setBuddy(m_combo3);
 
-    m_command2 = new QPushButton(QStringLiteral("開始(&S)"), this);
-    place(m_command2, 4970, 2800, 1400, 460);
-    m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
-    place(m_command1, 6440, 2800, 1400, 460);
     m_command2->setDefault(true);
     picture2->lower();
 
