@@ -19,6 +19,8 @@ TEST(CommandLine, NonOptionArgumentsAreJoinedAsGiven) {
         {{"--midi-out=none", "x"}, "x", "none"},
         {{"--", "--midi-out", "none"}, "--midi-out none", "synth"},
         {{"-x"}, "-x", "synth"},
+        {{"a", "--verbose", "-b", "--", "--c"}, "a -b --c", "synth"},
+        {{"--midi-out", "trace:-t", "-"}, "-", "trace:-t"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseCommandLine(c.args);
@@ -37,7 +39,7 @@ TEST(CommandLine, UnknownOptionsAndOutputsAreErrors) {
     EXPECT_NE(ParseCommandLine({"--midi-in", "usb"}).error.find("port:NUMBER"), std::string::npos);
     EXPECT_NE(ParseCommandLine({"--midi-in", "port:"}).error, "");
     EXPECT_EQ(ParseCommandLine({"--midi-in=port:Keystation 49"}).midiIn, "port:Keystation 49");
-    EXPECT_EQ(ParseCommandLine({"--soundfont", "/x.sf2"}).soundfont, "/x.sf2");
+    EXPECT_EQ(ParseCommandLine({"--soundfont", "-x.sf2"}).soundfont, "-x.sf2");
 }
 
 TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
@@ -52,6 +54,10 @@ TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
     EXPECT_EQ(ParseCommandLine({"--check", "x.txt"}).mode, "check");
     EXPECT_EQ(ParseCommandLine({"--play", "x.txt"}).tempo, 126);
     EXPECT_EQ(ParseCommandLine({"--render-wav", "x.txt", "y.wav"}).output, "y.wav");
+    const auto dashes = ParseCommandLine({"--import", "-a.mid", "-b.txt", "--verbose"});
+    EXPECT_EQ(dashes.input + " " + dashes.output + " " + dashes.commandLineFile, "-a.mid -b.txt ");
+    const auto equals = ParseCommandLine({"--render-wav=x y.txt", "--z.wav"});
+    EXPECT_EQ(equals.input + "|" + equals.output, "x y.txt|--z.wav");
     const auto audio = ParseCommandLine({"--audio-buffer=20", "--verbose", "tune.txt"});
     EXPECT_EQ(audio.error, "");
     EXPECT_EQ(audio.audioBufferMs, 20);
@@ -62,6 +68,9 @@ TEST(CommandLine, ModesTakeTheirFilesAndNumbersTheirRanges) {
              {"--audio-buffer", "501"},
              {"--audio-buffer"},
              {"--print-layout", "p.pdf", "--layout", "F3"},
+             {"--verbose=1"},
+             {"--play=a.txt", "--check", "b.txt"},
+             {"--export-midi=a.txt"},
          }) {
         EXPECT_NE(ParseCommandLine(bad).error, "") << bad[0] << " " << bad.back();
     }
@@ -73,6 +82,9 @@ TEST(CommandLine, RecordTakesOneMusicFileAndOneMidiFile) {
     EXPECT_EQ(both.recordText, "take.txt");
     EXPECT_EQ(both.recordMidi, "Take.MID");
     EXPECT_EQ(both.commandLineFile, "song.txt");
+    // A file name that is not UTF-8 (here Shift-JIS) comes back byte for byte.
+    EXPECT_EQ(ParseCommandLine({"--record", "\x82\xa0\x81\x60.mid"}).recordMidi,
+              "\x82\xa0\x81\x60.mid");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--record", "take.wav"},
              {"--record", "take"},

@@ -14,8 +14,10 @@ missing=$(comm -23 "$WORK/help-options" "$WORK/page-options")
 [ -z "$missing" ] || fail "in --help but not in the manual page: $missing"
 extra=$(comm -13 "$WORK/help-options" "$WORK/page-options")
 [ -z "$extra" ] || fail "in the manual page but not in --help: $extra"
-# The forms of --midi-out: the help lines that start with a form rather than an option.
-sed -n 's/^  \([a-z]\+\(:[A-Z]\+\)\?\)  .*/\1/p' "$WORK/help.txt" > "$WORK/forms"
+# The forms of --midi-out and --midi-in: the help lines that start with a form, indented under
+# their option (never at the options' own indent).
+sed -n 's/^      \([a-z]\+\(:[A-Z]\+\)\?\)  .*/\1/p' "$WORK/help.txt" > "$WORK/forms"
+! grep -q '^ \{0,5\}[a-z]\+\(:[A-Z]\+\)\?  ' "$WORK/help.txt" || fail "a form at the options' indent"
 [ "$(wc -l < "$WORK/forms")" -ge 4 ] || fail "no forms of --midi-out found in --help"
 while read -r form; do
     grep -q "^ *$form " "$WORK/page.txt" || fail "--midi-out $form is not in the manual page"
