@@ -88,7 +88,7 @@ SynthEngine::SynthEngine(const SynthSettings& settings) {
         // needs a real-time thread. Without one (no real-time service, no rights), PipeWire's
         // PulseAudio service buffers more and breaks up far less under load.
         bool realtime = false;
-        m_stream = openPipeWireStream({bufferMs, kRestAfterMs}, &realtime);
+        m_stream = openPipeWireStream({bufferMs, kPipeWireRestAfterMs}, &realtime);
         if (m_stream && !realtime) {
             audioLog(
                 "PipeWire's audio thread got no real-time priority: trying its PulseAudio service");

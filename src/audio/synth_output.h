@@ -35,8 +35,11 @@ inline constexpr int kAudioPeriods = 3;
 // (the selected presets' at start, the others in the background from this long after).
 inline constexpr std::uintmax_t kWholeSoundfontBytes = 32u << 20;
 inline constexpr int kPreloadAfterMs = 1000;
-// Silence that lasts this long lets the stream rest until the next note.
+// Silence that lasts this long lets the stream rest until the next note. PipeWire's stream keeps
+// running, rendering silence, through a player's usual pauses: waking a resting stream costs the
+// first note a graph cycle or more, while running it costs a little CPU.
 inline constexpr int kRestAfterMs = 1000;
+inline constexpr int kPipeWireRestAfterMs = 15000;
 
 // Owns the FluidSynth objects and frees them in reverse order of creation.
 class SynthEngine {
