@@ -90,10 +90,11 @@ const ScorePart* ChoosePart(const Score& score, const SongChoices& choices, std:
         }
         const std::vector<std::string> names = PartNames(score);
         error = "パート「" + choices.part + "」はありません。パートは ";
-        for (std::size_t i = 0; i < names.size() && i < 20; ++i) {
+        std::size_t i = 0;
+        for (; i < names.size() && error.size() < 240; ++i) {
             error += (i > 0 ? "、" : "") + std::to_string(i + 1) + ": " + names[i];
         }
-        if (names.size() > 20) error += " ほか";
+        if (i < names.size()) error += " ほか";
         return nullptr;
     }
     if (choices.hand != Hand::Both) {
