@@ -12,8 +12,7 @@
 #include <map>
 #include <utility>
 
-#include "hand_names.h"
-#include "music_file.h"
+#include "part_names.h"
 
 namespace import {
 namespace {
@@ -36,63 +35,6 @@ struct Stop {
 constexpr std::array<unsigned char, 31> Primer = {
     'M', 'T', 'h', 'd', 0, 0, 0, 6,    0,    0, 0,   1, 0,    96,   'M', 'T',
     'r', 'k', 0,   0,   0, 9, 0, 0xFF, 0x03, 1, 'x', 0, 0xFF, 0x2F, 0};
-
-bool IsUtf8(std::string_view bytes) {
-    for (std::size_t i = 0; i < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        const std::size_t more = lead < 0x80           ? 0
-                                 : (lead >> 5) == 0x6  ? 1
-                                 : (lead >> 4) == 0xE  ? 2
-                                 : (lead >> 3) == 0x1E ? 3
-                                                       : 4;
-        if (more > 3 || bytes.size() - i <= more) return false;
-        for (std::size_t k = 1; k <= more; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) >> 6) != 2) return false;
-        }
-        i += more + 1;
-    }
-    return true;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// A track's name as text for the lists and messages: UTF-8 as it is, else Shift-JIS (as Japanese
-// files name their tracks), else Latin-1; control characters dropped.
-std::string NameText(std::string_view bytes) {
-    std::u32string characters;
-    if (IsUtf8(bytes)) {
-        std::string out(bytes);
-        std::erase_if(out,
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-        return out;
-    }
-    characters = performance::DecodeCp932(bytes);
-    if (characters.find(U'\uFFFD') != std::u32string::npos) {
-        characters.assign(bytes.begin(), bytes.end());
-        for (char32_t& c : characters) c &= 0xFF;
-    }
-    std::string out;
-    for (const char32_t c : characters) {
-        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) AppendUtf8(out, c);
-    }
-    return out;
-}
 
 class Collector : public Midifile_reader {
   public:

@@ -12,6 +12,8 @@
 #include <pugixml.hpp>
 #include <string>
 
+#include "part_names.h"
+
 namespace import {
 namespace {
 
@@ -388,7 +390,7 @@ ReadResult ReadMusicXml(std::string_view bytes) {
             const auto listed = partList.find(part.attribute("id").value());
             if (listed != partList.end() && IsDrumPart(listed->second)) continue;
             const std::string name =
-                listed != partList.end() ? listed->second.child_value("part-name") : "";
+                listed != partList.end() ? NameText(listed->second.child_value("part-name")) : "";
             AddPart(result.score, part, name, number, number == 1);
         }
     } catch (const Stop& stop) {
