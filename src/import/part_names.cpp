@@ -38,24 +38,6 @@ bool IsUtf8(std::string_view bytes) {
     return true;
 }
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 }  // namespace
 
 // A track's name as text for the lists and messages: UTF-8 as it is, else Shift-JIS (as Japanese
@@ -85,7 +67,7 @@ std::string NameText(std::string_view bytes) {
     }
     std::string out;
     for (const char32_t c : characters) {
-        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) AppendUtf8(out, c);
+        if (c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0)) performance::AppendUtf8(out, c);
     }
     return out;
 }

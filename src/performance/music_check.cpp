@@ -16,24 +16,6 @@ bool IsOctave(char32_t c) {
     return c == U'L' || c == U'H' || c == U'W' || c == U'I';
 }
 
-void PutUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // The file's own characters as they go into a message on the user's terminal: control
 // characters (an escape sequence could rewrite the terminal) are written as \xHH, and a long
 // run is cut short, so that one finding stays one readable line.
@@ -48,7 +30,7 @@ std::string Quote(std::u32string_view text) {
             out += hex[c >> 4];
             out += hex[c & 0xF];
         } else {
-            PutUtf8(out, c);
+            AppendUtf8(out, c);
         }
     }
     if (text.size() > MaxQuoted) out += "…";

@@ -33,6 +33,8 @@ class Cp932Decoder {
 };
 
 std::u32string DecodeCp932(std::string_view bytes);
+// Appends a character as UTF-8, as messages and names are kept.
+void AppendUtf8(std::string& out, char32_t c);
 
 // One field of the file.
 struct Token {
