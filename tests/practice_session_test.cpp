@@ -85,3 +85,29 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     EXPECT_TRUE(r.inTime && r.metronome);
     EXPECT_EQ(r.fromLine * 10 + r.toLine, 37) << "a passage given backwards is turned round";
 }
+
+TEST_F(FormTest, TheKeyTapeShowsAboveTheKeyboardOnlyWhileAPracticeRuns) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
+    start();
+    practice::PracticeSession practice(*form, false);
+    const QSize size = form->size();
+    const QImage before = form->grab().toImage();
+    ASSERT_TRUE(practice.Start({song}));
+    QApplication::processEvents();
+    practice::KeyTapeView* tape = practice.tapeView();
+    ASSERT_NE(tape, nullptr);
+    EXPECT_EQ(form->size(), QSize(size.width(), size.height() + tape->height()));
+    EXPECT_EQ(form->picture()->geometry(), QRect(QPoint(0, tape->height()), size));
+    // The now line, in the next-key frame's orange.
+    EXPECT_EQ(tape->grab().toImage().pixelColor(tape->PixelX(0), tape->height() / 2),
+              keyboard::GuideMarkColor);
+    EXPECT_EQ(tape->NextBarText(), QStringLiteral("次の小節: E ド、R レ"));
+    practice.Stop();
+    QApplication::processEvents();
+    EXPECT_EQ(practice.tapeView(), nullptr);
+    EXPECT_EQ(form->size(), size);
+    EXPECT_EQ(form->grab().toImage(), before);
+    unsetenv("XDG_DATA_HOME");
+}
