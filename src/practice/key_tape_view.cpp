@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QPainter>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 #include "keyboard_drawing.h"
@@ -143,7 +144,7 @@ void KeyTapeView::paintEvent(QPaintEvent*) {
         for (int row = 0; row < rows; ++row) {
             const TapeKey& key = cell.keys[static_cast<std::size_t>(row)];
             const QRect line(left + 3, top + row * rowHeight, box.width() - 4, rowHeight);
-            font.setPixelSize(std::max(6, std::min(rowHeight * 7 / 10, 40)));
+            font.setPixelSize(std::max(6, std::min({rowHeight * 7 / 10, box.width() / 2, 32})));
             font.setBold(current);
             painter.setFont(font);
             const QString cap = FromUtf8(key.cap);
