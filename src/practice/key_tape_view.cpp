@@ -41,9 +41,9 @@ QAccessibleInterface* TapeFactory(const QString& className, QObject* object) {
 
 }  // namespace
 
-KeyTapeView::KeyTapeView(const keyboard::Form1& form, const KeyTape& tape,
-                         const PracticeEngine& engine, QWidget* parent)
-    : QWidget(parent), m_form(form), m_tape(tape), m_engine(engine) {
+KeyTapeView::KeyTapeView(const keyboard::Form1& form, const KeyTape& tape, PositionSource position,
+                         bool scrolls, QWidget* parent)
+    : QWidget(parent), m_form(form), m_tape(tape), m_position(std::move(position)) {
     static const bool installed = [] {
         QAccessible::installFactory(TapeFactory);
         return true;
@@ -53,26 +53,15 @@ KeyTapeView::KeyTapeView(const keyboard::Form1& form, const KeyTape& tape,
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
     resize(parent != nullptr ? parent->width() : 0, ui::twipsToPixelsY(TapeHeightTwips, form));
-    if (engine.options().mode == Mode::InTime) {
+    if (scrolls) {
         const QScreen* screen = form.screen();
         const double hz =
             screen != nullptr && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
         m_frame.setTimerType(Qt::PreciseTimer);
         m_frame.setInterval(static_cast<int>(std::lround(1000.0 / hz)));
-        connect(&m_frame, &QTimer::timeout, this, [this] {
-            if (m_engine.finished()) {
-                m_frame.stop();
-                return;
-            }
-            update();
-        });
+        connect(&m_frame, &QTimer::timeout, this, [this] { update(); });
         m_frame.start();
     }
-}
-
-std::optional<double> KeyTapeView::Position() const {
-    if (m_engine.options().mode == Mode::InTime) return KeyTape::TimePosition(m_engine, m_clock());
-    return KeyTape::WaitPosition(m_engine);
 }
 
 int KeyTapeView::PixelX(double units) const {
@@ -82,7 +71,7 @@ int KeyTapeView::PixelX(double units) const {
 
 void KeyTapeView::MarkCell(std::uint64_t at, QColor color, bool brief) {
     std::optional<TimePoint> until;
-    if (brief) until = m_clock() + std::chrono::milliseconds(BriefMs);
+    if (brief) until = Clock::now() + std::chrono::milliseconds(BriefMs);
     m_marks[at] = {color, until};
     update();
 }
@@ -106,7 +95,7 @@ void KeyTapeView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), TapeBackColor);
     const auto position = Position();
     if (!position) return;
-    const TimePoint now = m_clock();
+    const TimePoint now = Clock::now();
     const TapeView view = m_tape.At(*position, m_form.noteTables());
     // Marks of cells that have left the tape, and brief marks over, are let go.
     for (auto mark = m_marks.begin(); mark != m_marks.end();) {

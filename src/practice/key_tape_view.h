@@ -1,6 +1,7 @@
 // The key tape in the keyboard window: a strip above the drawn keyboard that shows the keys
-// ahead (key_tape.h). In wait mode it is painted only when the practice moves on; in time it is
-// repainted at the screen's refresh rate while the practice runs, and only the strip.
+// ahead (key_tape.h). A tape that waits (a practice in wait mode) is painted only when told that
+// the player moved on; a tape that scrolls (in time) is repainted at the screen's refresh rate,
+// and only the strip. It knows nothing of who moves it: a practice, or a performance.
 #pragma once
 
 #include <QColor>
@@ -25,14 +26,13 @@ inline const QColor TapeMissedColor = QColor(150, 150, 150);
 class KeyTapeView : public QWidget {
     Q_OBJECT
   public:
-    KeyTapeView(const keyboard::Form1& form, const KeyTape& tape, const PracticeEngine& engine,
-                QWidget* parent = nullptr);
+    // position: where the now line stands, in units from the song's start (KeyTape); nothing
+    // when there is nothing to show. scrolls: repainted at the screen's rate.
+    using PositionSource = std::function<std::optional<double>()>;
+    KeyTapeView(const keyboard::Form1& form, const KeyTape& tape, PositionSource position,
+                bool scrolls, QWidget* parent = nullptr);
 
-    // The clock of the in-time scroll; the steady clock unless a test sets one.
-    void setClock(std::function<TimePoint()> clock) { m_clock = std::move(clock); }
-    // Where the now line stands, in units from the song's start; nothing once the practice is
-    // over (wait mode).
-    std::optional<double> Position() const;
+    std::optional<double> Position() const { return m_position(); }
     // The pixel column of a place on the tape, in units from the now line.
     int PixelX(double units) const;
     // The cell that starts at this position takes a colour: for a moment (a hit, a strike near
@@ -54,8 +54,7 @@ class KeyTapeView : public QWidget {
 
     const keyboard::Form1& m_form;
     const KeyTape& m_tape;
-    const PracticeEngine& m_engine;
-    std::function<TimePoint()> m_clock = [] { return Clock::now(); };
+    PositionSource m_position;
     std::map<std::uint64_t, Mark> m_marks;
     QTimer m_frame;
 };

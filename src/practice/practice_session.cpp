@@ -316,7 +316,13 @@ void PracticeSession::ShowTape(const Song& fullSong) {
     HideTape();
     m_tape = std::make_unique<KeyTape>(fullSong, m_engine->options().loop,
                                        m_engine->options().mode == Mode::InTime);
-    m_tapeView = new KeyTapeView(m_form, *m_tape, *m_engine, &m_form);
+    const PracticeEngine& engine = *m_engine;
+    const bool inTime = engine.options().mode == Mode::InTime;
+    auto position = [&engine, inTime]() -> std::optional<double> {
+        if (inTime) return KeyTape::TimePosition(engine, Clock::now());
+        return KeyTape::WaitPosition(engine);
+    };
+    m_tapeView = new KeyTapeView(m_form, *m_tape, position, inTime, &m_form);
     m_tapeStep.reset();
     m_form.SetTopStrip(m_tapeView);
     // F8 reads the bar ahead, through the same announcement as the next key, while the tape
