@@ -113,5 +113,18 @@ TEST_F(FormTest, TheKeyTapeShowsAboveTheKeyboardOnlyWhileAPracticeRuns) {
     EXPECT_EQ(practice.tapeView(), nullptr);
     EXPECT_EQ(form->size(), size);
     EXPECT_EQ(form->grab().toImage(), before);
+
+    // Maximized, the window keeps its size and the keyboard makes room.
+    form->showMaximized();
+    QApplication::processEvents();
+    const QSize maximized = form->size();
+    const QImage maximizedBefore = form->grab().toImage();
+    ASSERT_TRUE(practice.Start({song}));
+    QApplication::processEvents();
+    EXPECT_EQ(form->size(), maximized);
+    EXPECT_EQ(form->picture()->height(), maximized.height() - practice.tapeView()->height());
+    practice.Stop();
+    QApplication::processEvents();
+    EXPECT_EQ(form->grab().toImage(), maximizedBefore);
     unsetenv("XDG_DATA_HOME");
 }

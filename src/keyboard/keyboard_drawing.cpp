@@ -142,9 +142,10 @@ void Form1::SetTopStrip(QWidget* strip) {
         strip->show();
     }
     // A maximized or full-screen window keeps its size: the keyboard makes room.
-    m_stripGrew = strip != nullptr && !isMaximized() && !isFullScreen();
+    const bool fixedSize = isMaximized() || isFullScreen();
+    m_stripGrew = strip != nullptr && !fixedSize;
     const int grow = (m_stripGrew ? m_stripHeight : 0) - grownBy;
-    if (grow != 0) resize(width(), height() + grow);
+    if (grow != 0 && !fixedSize) resize(width(), height() + grow);
     Form_Resize();
 }
 
