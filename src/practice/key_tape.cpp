@@ -19,7 +19,7 @@ void KeyTape::forEachStep(double from, double to, Visit visit) const {
     const std::uint64_t total = m_song.totalUnits;
     if (total == 0 || m_song.steps.empty() || to <= 0) return;
     const auto lastPass = static_cast<std::uint64_t>(to / static_cast<double>(total));
-    // A step reaches at most 10 units back from where it ends.
+    // A step that reaches into the tape starts at most 10 units before its left edge.
     const double reachBack = std::max(0.0, from - MaxTokenUnits);
     const auto firstPass = static_cast<std::uint64_t>(reachBack / static_cast<double>(total));
     for (std::uint64_t pass = firstPass; pass <= (m_loop ? lastPass : 0); ++pass) {
