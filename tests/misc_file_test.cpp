@@ -90,9 +90,10 @@ TEST_F(MiscFileTest, LoadsWithItsControlsWhereTheyBelong) {
     EXPECT_EQ(dialog->Label1()->buddy(), dialog->Text1());
     EXPECT_EQ(dialog->Label3()->buddy(), dialog->Combo1());
     EXPECT_EQ(QApplication::focusWidget(), dialog->Text1());
-    // Tab order: name, browse, execute, close, tempo.
+    // Tab order: name, browse, execute, close, tempo, the key tape's choice (off).
+    EXPECT_FALSE(dialog->Check1()->isChecked());
     QWidget* expected[] = {dialog->Command3(), dialog->Command2(), dialog->Command1(),
-                           dialog->Combo1(), dialog->Text1()};
+                           dialog->Combo1(),   dialog->Check1(),   dialog->Text1()};
     QWidget* w = dialog->Text1();
     for (QWidget* next : expected) {
         do {
@@ -232,6 +233,29 @@ TEST_F(MiscFileTest, ATempoPickedInTheListDuringAPerformanceSetsTheSpeedFromTheN
     ASSERT_EQ(deadlines.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_NEAR(deadlines[i], expected[i], 1) << i;
+}
+
+// The key tape over the keyboard, on a clock that moves only when the performance waits: where
+// its now line stands as each token begins (-1: no tape), first with the choice off.
+TEST_F(MiscFileTest, TheKeyTapeShowsWhileAFilePlaysOnlyWhenChosen) {
+    auto dialog = open();
+    dialog->SetTapeWindow(form.get());
+    const QSize size = form->size();
+    Clock::time_point now{};
+    std::vector<double> positions;
+    setPerformanceClock({[&] { return now; },
+                         [&](Clock::time_point deadline) {
+                             auto* tape = static_cast<practice::KeyTapeView*>(form->TopStrip());
+                             positions.push_back(tape != nullptr ? *tape->Position() : -1);
+                             now = std::max(now, deadline);
+                         }});
+    dialog->Text1()->setText(QString::fromStdString(folder.write("t.txt", "ド4,-4,レ2,ミ2")));
+    dialog->Command2_Click();
+    dialog->Check1()->setChecked(true);
+    dialog->Command2_Click();
+    // Four tokens and the end message's pause, twice.
+    EXPECT_EQ(positions, (std::vector<double>{-1, -1, -1, -1, -1, 0, 4, 8, 10, -1}));
+    EXPECT_EQ(form->size(), size);
 }
 
 TEST_F(MiscFileTest, ClosingDuringAPerformanceEndsItAfterTheCurrentTokenThenCloses) {

@@ -2,6 +2,7 @@
 // notes, written out, with the built-in synthesizer and on a MIDI port; and Esc during practice.
 #include "practice_session.h"
 
+#include <QAccessible>
 #include <cstdlib>
 
 #include "form_fixture.h"
@@ -84,4 +85,46 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     EXPECT_EQ(r.file, song);
     EXPECT_TRUE(r.inTime && r.metronome);
     EXPECT_EQ(r.fromLine * 10 + r.toLine, 37) << "a passage given backwards is turned round";
+}
+
+TEST_F(FormTest, TheKeyTapeShowsAboveTheKeyboardOnlyWhileAPracticeRuns) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
+    start();
+    practice::PracticeSession practice(*form, false);
+    const QSize size = form->size();
+    const QImage before = form->grab().toImage();
+    ASSERT_TRUE(practice.Start({song}));
+    QApplication::processEvents();
+    practice::KeyTapeView* tape = practice.tapeView();
+    ASSERT_NE(tape, nullptr);
+    EXPECT_EQ(form->size(), QSize(size.width(), size.height() + tape->height()));
+    EXPECT_EQ(form->picture()->geometry(), QRect(QPoint(0, tape->height()), size));
+    // The now line, in the next-key frame's orange.
+    EXPECT_EQ(tape->grab().toImage().pixelColor(tape->PixelX(0), tape->height() / 2),
+              keyboard::GuideMarkColor);
+    // A screen reader finds it as one text: the bar ahead in words.
+    QAccessibleInterface* text = QAccessible::queryAccessibleInterface(tape);
+    EXPECT_EQ(text->role(), QAccessible::StaticText);
+    EXPECT_EQ(text->text(QAccessible::Name), QStringLiteral("次の小節: E ド、R レ"));
+    practice.Stop();
+    QApplication::processEvents();
+    EXPECT_EQ(practice.tapeView(), nullptr);
+    EXPECT_EQ(form->size(), size);
+    EXPECT_EQ(form->grab().toImage(), before);
+
+    // Maximized, the window keeps its size and the keyboard makes room.
+    form->showMaximized();
+    QApplication::processEvents();
+    const QSize maximized = form->size();
+    const QImage maximizedBefore = form->grab().toImage();
+    ASSERT_TRUE(practice.Start({song}));
+    QApplication::processEvents();
+    EXPECT_EQ(form->size(), maximized);
+    EXPECT_EQ(form->picture()->height(), maximized.height() - practice.tapeView()->height());
+    practice.Stop();
+    QApplication::processEvents();
+    EXPECT_EQ(form->grab().toImage(), maximizedBefore);
+    unsetenv("XDG_DATA_HOME");
 }

@@ -100,7 +100,8 @@ void Form1::InvertKeySquare(int k) {
 
 void Form1::Form_Resize() {
     if (isMinimized() || m_picture == nullptr) return;
-    m_picture->setGeometry(rect());
+    if (m_topStrip != nullptr) m_topStrip->setGeometry(0, 0, width(), m_stripHeight);
+    m_picture->setGeometry(rect().adjusted(0, m_stripHeight, 0, 0));
     m_picture->Cls();
     const double heightTwips = ui::pixelsToTwipsY(m_picture->height(), *m_picture);
     const double widthTwips = ui::pixelsToTwipsX(m_picture->width(), *m_picture);
@@ -126,6 +127,26 @@ void Form1::DrawPicture() {
     }
     KeyboardDrawn(*m_picture, m_layoutDegree);
     ShowNextKeys();
+    if (m_topStrip != nullptr) m_topStrip->update();
+}
+
+void Form1::SetTopStrip(QWidget* strip) {
+    if (strip == m_topStrip) return;
+    if (m_topStrip != nullptr) m_topStrip->hide();
+    const int grownBy = m_stripGrew ? m_stripHeight : 0;
+    m_topStrip = strip;
+    m_stripHeight = strip != nullptr ? strip->height() : 0;
+    if (strip != nullptr) {
+        strip->setParent(this);
+        strip->setGeometry(0, 0, width(), m_stripHeight);
+        strip->show();
+    }
+    // A maximized or full-screen window keeps its size: the keyboard makes room.
+    const bool fixedSize = isMaximized() || isFullScreen();
+    m_stripGrew = strip != nullptr && !fixedSize;
+    const int grow = (m_stripGrew ? m_stripHeight : 0) - grownBy;
+    if (grow != 0 && !fixedSize) resize(width(), height() + grow);
+    Form_Resize();
 }
 
 void Form1::SetNextNotes(std::vector<std::int16_t> notes) {

@@ -21,6 +21,7 @@ constexpr std::int16_t VK_F4 = 115;
 constexpr std::int16_t VK_F5 = 116;
 constexpr std::int16_t VK_F6 = 117;
 constexpr std::int16_t VK_F7 = 118;
+constexpr std::int16_t VK_F8 = 119;
 constexpr std::int16_t VK_F9 = 120;
 constexpr std::int16_t VK_F11 = 122;
 constexpr std::int16_t VK_F12 = 123;
@@ -237,6 +238,9 @@ void Form1::Picture1_KeyDown(std::int16_t keyCode) {
             break;
         case VK_F7:
             SetLayout(LayoutF7);
+            break;
+        case VK_F8:
+            if (m_readAhead) m_readAhead();
             break;
         case VK_F9:
             close();

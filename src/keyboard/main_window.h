@@ -74,6 +74,14 @@ class Form1 : public QWidget {
     // also after a layout change, until the next call. An empty list takes the marks away.
     void SetNextNotes(std::vector<std::int16_t> notes);
     const std::vector<std::int16_t>& NextNotes() const { return m_nextNotes; }
+    // A strip shown above the drawn keyboard (practice's key tape), of its height at the time:
+    // the window grows by it, or the keyboard gives it room when the window is maximized. Null
+    // takes it away and the window returns to its size. The strip is repainted whenever the
+    // keyboard is drawn afresh (a new layout).
+    void SetTopStrip(QWidget* strip);
+    QWidget* TopStrip() const { return m_topStrip; }
+    // F8: what it does, if anything (reading the key tape aloud); empty: nothing, as before.
+    void setReadAhead(std::function<void()> readAhead) { m_readAhead = std::move(readAhead); }
     // Notes from a MIDI keyboard: their keys are marked while they sound and the player-note
     // observer hears of them, as of typed keys. The thru must outlive the window; it is stopped
     // (its notes ended) when the window unloads.
@@ -141,6 +149,10 @@ class Form1 : public QWidget {
     // Keys whose mark is toggled away from the drawing's resting state.
     KeyTable<bool> m_markToggled{};
     std::vector<std::int16_t> m_nextNotes;
+    QWidget* m_topStrip = nullptr;
+    int m_stripHeight = 0;
+    bool m_stripGrew = false;  // the window grew by m_stripHeight for the strip
+    std::function<void()> m_readAhead;
     bool m_drawingPass = false;
     std::int16_t m_mouseKey = 0;
     std::int16_t m_mouseDownKey = 0;

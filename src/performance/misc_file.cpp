@@ -7,11 +7,14 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QStandardPaths>
+#include <algorithm>
+#include <cmath>
 
 #include "accessible_widgets.h"
 #include "fonts.h"
 #include "message_box.h"
 #include "module1.h"
+#include "practice_engine.h"
 #include "song_import.h"
 #include "songs_folder.h"
 #include "twips.h"
@@ -164,6 +167,9 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     place(m_combo1, 1215, 1460, 1000, 300);
     m_label3->setBuddy(m_combo1);
+    m_check1 = new QCheckBox(QStringLiteral("テープを表示(&D)"), this);
+    m_check1->setObjectName(QStringLiteral("Check1"));
+    place(m_check1, 2400, 1490, 2450, 270);
     m_label3->lower();
     m_picture2->lower();
     // Screen readers say the boxes by their labels' words.
@@ -176,6 +182,7 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     setTabOrder(m_command3, m_command2);
     setTabOrder(m_command2, m_command1);
     setTabOrder(m_command1, m_combo1);
+    setTabOrder(m_combo1, m_check1);
 
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
@@ -215,7 +222,35 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     m_text1->setFocus();
 }
 
-MiscFile::~MiscFile() = default;
+MiscFile::~MiscFile() {
+    HideTape();
+}
+
+void MiscFile::ShowTape() {
+    if (m_tapeWindow == nullptr || !m_check1->isChecked()) return;
+    performance::MusicFileReader reader;
+    std::string said;
+    if (!import::OpenSong(reader, FileName(), Choices(), said)) return;
+    m_tape = std::make_unique<practice::KeyTape>(practice::BuildSong(reader), false, false);
+    m_tapeUnits = 0;
+    m_tokenStart = Now();
+    m_tokenUnit = m_engine.TimeUnit;
+    m_tapeView = new practice::KeyTapeView(
+        *m_tapeWindow, *m_tape, [this] { return TapePosition(); }, true, m_tapeWindow);
+    m_tapeWindow->SetTopStrip(m_tapeView);
+}
+
+void MiscFile::HideTape() {
+    if (m_tapeView == nullptr) return;
+    m_tapeWindow->SetTopStrip(nullptr);
+    delete m_tapeView.data();
+    m_tape.reset();
+}
+
+std::optional<double> MiscFile::TapePosition() {
+    const double seconds = std::chrono::duration<double>(Now() - m_tokenStart).count();
+    return m_tapeUnits + std::max(0.0, seconds / static_cast<double>(m_tokenUnit));
+}
 
 void MiscFile::Form_Load() {
     m_engine.Playing = 0;
@@ -284,6 +319,7 @@ void MiscFile::EnableInputs(bool enabled) {
     m_command3->setEnabled(enabled);
     m_combo2->setEnabled(enabled);
     m_combo3->setEnabled(enabled);
+    m_check1->setEnabled(enabled);
 }
 
 void MiscFile::Command3_Click() {
@@ -323,11 +359,17 @@ Clock::time_point MiscFile::Now() {
     return clockSlot().now ? clockSlot().now() : Clock::now();
 }
 void MiscFile::WaitUntil(Clock::time_point deadline) {
+    // The performance has just read the tempo for this token's length.
+    m_tokenUnit = m_engine.TimeUnit;
     if (clockSlot().waitUntil) {
         clockSlot().waitUntil(deadline);
-        return;
+    } else {
+        Module1::WaitUntil(deadline);
     }
-    Module1::WaitUntil(deadline);
+    if (m_tapeView == nullptr) return;
+    const double length = std::chrono::duration<double>(deadline - m_tokenStart).count();
+    m_tapeUnits += std::round(length / static_cast<double>(m_tokenUnit));
+    m_tokenStart = deadline;
 }
 void MiscFile::LetEventsRun() {
     QCoreApplication::processEvents();
@@ -344,6 +386,11 @@ void MiscFile::SetButtonCaption(std::string_view caption) {
 // A screen reader hears the status as it changes, whichever control has the focus, with the
 // button's new caption ("演奏中。ｷｬﾝｾﾙ ボタン"): one sentence, as a second would cut the first.
 void MiscFile::SetStatus(std::string_view text) {
+    if (text == PlayingStatus) {
+        ShowTape();
+    } else {
+        HideTape();
+    }
     m_label2->setText(FromUtf8(text));
     QString news = FromUtf8(text).trimmed();
     if (!m_captionNews.isEmpty()) {
@@ -365,6 +412,7 @@ namespace performance {
 
 void ShowMiscFile(keyboard::Form1& form) {
     MiscFile dialog(form.noteTables(), [&form](std::int16_t key) { form.BarFunc(key); });
+    dialog.SetTapeWindow(&form);
     dialog.exec();
 }
 

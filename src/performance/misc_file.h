@@ -1,10 +1,12 @@
 // MiscFile, the automatic-performance dialog: a music file's name, a tempo, Execute/Cancel.
 #pragma once
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <functional>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "accessible_widgets.h"
 #include "key_layout.h"
+#include "key_tape_view.h"
 #include "main_window.h"
 #include "performance_engine.h"
 #include "song_fitting.h"
@@ -85,6 +88,8 @@ class MiscFile : public QDialog, private PerformanceHost {
     void Command2_Click();
     void Command3_Click();
     void Combo1_Click();
+    // The keyboard window that shows the key tape while a file plays, when Check1 is chosen.
+    void SetTapeWindow(keyboard::Form1* window) { m_tapeWindow = window; }
 
     PerformanceEngine& engine() { return m_engine; }
     QLineEdit* Text1() { return m_text1; }
@@ -92,6 +97,7 @@ class MiscFile : public QDialog, private PerformanceHost {
     ui::CaptionButton* Command2() { return m_command2; }
     QPushButton* Command3() { return m_command3; }
     QComboBox* Combo1() { return m_combo1; }
+    QCheckBox* Check1() { return m_check1; }
     QComboBox* Combo2() { return m_combo2; }
     QComboBox* Combo3() { return m_combo3; }
     QLabel* Label5() { return m_label5; }
@@ -142,6 +148,19 @@ class MiscFile : public QDialog, private PerformanceHost {
     QString m_lastChosen;
     QString m_captionNews;  // the button's new caption, said with the next status
     bool m_closeWhenDone = false;
+
+    // The key tape while a file plays: it stands at the units the performance has waited
+    // through, and moves on through the token it waits on now.
+    void ShowTape();
+    void HideTape();
+    std::optional<double> TapePosition();
+    QCheckBox* m_check1 = nullptr;
+    keyboard::Form1* m_tapeWindow = nullptr;
+    std::unique_ptr<practice::KeyTape> m_tape;
+    QPointer<practice::KeyTapeView> m_tapeView;
+    double m_tapeUnits = 0;  // units of the tokens played to their end
+    Clock::time_point m_tokenStart{};
+    float m_tokenUnit = 0;  // seconds per unit of the token under way
 };
 
 // Opens the dialog modally for the keyboard window, marking keys on it while a file plays.

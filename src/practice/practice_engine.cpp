@@ -84,10 +84,16 @@ std::string NoteName(Note note) {
 Song BuildSong(performance::MusicFileReader& reader, const SongOptions& options) {
     Song song;
     std::uint64_t unit = 0;
+    std::uint64_t line = 0;
     while (!reader.AtEnd()) {
         const performance::Token token = reader.Read();
         if (options.toLine != 0 && token.line > options.toLine) break;
         if (token.line < options.fromLine) continue;
+        if (token.line != line) {
+            line = token.line;
+            if (song.lineStarts.empty() || song.lineStarts.back() != unit)
+                song.lineStarts.push_back(unit);
+        }
         const performance::ParsedToken& parsed = token.parsed;
         Step step;
         step.length = parsed.length > 0 ? parsed.length : 10;

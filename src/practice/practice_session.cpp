@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
@@ -74,6 +75,7 @@ PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
 
 PracticeSession::~PracticeSession() {
     m_wake.stop();
+    HideTape();
     EndClick();
     EndWrongNotes();
 }
@@ -108,6 +110,7 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     songOptions.fromLine = static_cast<std::uint64_t>(std::max(0, request.fromLine));
     songOptions.toLine = static_cast<std::uint64_t>(std::max(0, request.toLine));
     Song song = BuildSong(reader, songOptions);
+    const Song fullSong = song;  // the tape shows every note, "—" where no key plays it
     // The layout that plays the song, the standard one when several do; its notes are the
     // ones to practise, and the others are named once and passed.
     m_form.SetLayout(ChooseLayout(song));
@@ -143,6 +146,7 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     }
     const auto now = Clock::now();
     m_engine->Start(now);
+    ShowTape(fullSong);
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
@@ -178,6 +182,8 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
             m_wrongSounding.emplace_back(note, m_wrongChannel);
         }
     }
+    if (m_tapeView != nullptr && m_engine->options().mode == Mode::InTime)
+        MarkPlayed(note, reaction, now);
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
@@ -219,6 +225,13 @@ void PracticeSession::Handle(const std::vector<Happening>& happenings) {
                 Finish(true);
                 return;
             case Happening::Kind::Missed:
+                if (m_tapeView != nullptr) {
+                    // The window closed half a unit after the note was due.
+                    const double due = KeyTape::TimePosition(*m_engine, happening.time) - 0.5;
+                    m_tapeView->MarkCell(static_cast<std::uint64_t>(std::llround(due)),
+                                         TapeMissedColor, false);
+                }
+                break;
             case Happening::Kind::PassDone:
                 break;
         }
@@ -229,6 +242,11 @@ void PracticeSession::ShowProgress() {
     if (!running()) return;
     const Progress progress = m_engine->progress();
     m_form.SetNextNotes(m_engine->Expected());
+    if (m_tapeView != nullptr && m_engine->options().mode == Mode::Wait &&
+        m_engine->ExpectedStep() != m_tapeStep) {
+        m_tapeStep = m_engine->ExpectedStep();
+        m_tapeView->Moved();
+    }
     m_form.setWindowTitle(QStringLiteral("%1  [練習 %2/%3]")
                               .arg(m_caption)
                               .arg(progress.stepsDone)
@@ -290,7 +308,48 @@ void PracticeSession::Finish(bool showBox) {
     EndWrongNotes();
     m_form.SetNextNotes({});
     m_form.setWindowTitle(m_caption);
+    HideTape();
     Report(m_engine->result(), showBox);
+}
+
+void PracticeSession::ShowTape(const Song& fullSong) {
+    HideTape();
+    m_tape = std::make_unique<KeyTape>(fullSong, m_engine->options().loop,
+                                       m_engine->options().mode == Mode::InTime);
+    const PracticeEngine& engine = *m_engine;
+    const bool inTime = engine.options().mode == Mode::InTime;
+    auto position = [&engine, inTime]() -> std::optional<double> {
+        if (inTime) return KeyTape::TimePosition(engine, Clock::now());
+        return KeyTape::WaitPosition(engine);
+    };
+    m_tapeView = new KeyTapeView(m_form, *m_tape, position, inTime, &m_form);
+    m_tapeStep.reset();
+    m_form.SetTopStrip(m_tapeView);
+    // F8 reads the bar ahead, through the same announcement as the next key, while the tape
+    // shows.
+    m_form.setReadAhead([this] {
+        if (m_tapeView != nullptr) ui::Announce(m_form.picture(), m_tapeView->NextBarText());
+    });
+}
+
+void PracticeSession::HideTape() {
+    if (m_tapeView == nullptr) return;
+    m_form.setReadAhead({});
+    m_form.SetTopStrip(nullptr);
+    delete m_tapeView.data();
+    m_tape.reset();
+}
+
+void PracticeSession::MarkPlayed(Note note, const Reaction& reaction, TimePoint now) {
+    const double position = KeyTape::TimePosition(*m_engine, now);
+    if (reaction.meaning == Meaning::Hit) {
+        if (const auto at = m_tape->StepNear(position, note, 1.0))
+            m_tapeView->MarkCell(*at, TapeHitColor, true);
+    } else if (reaction.meaning == Meaning::Wrong) {
+        // A key of a cell near the now line, struck outside its window.
+        if (const auto at = m_tape->StepNear(position, note, 2.0))
+            m_tapeView->MarkCell(*at, TapeNearColor, true);
+    }
 }
 
 void PracticeSession::Report(const Result& result, bool showBox) {

@@ -5,12 +5,15 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "key_tape.h"
+#include "key_tape_view.h"
 #include "main_window.h"
 #include "practice_engine.h"
 #include "practice_request.h"
@@ -37,6 +40,8 @@ class PracticeSession : public QObject {
 
     bool running() const { return m_engine != nullptr && !m_engine->finished(); }
     const PracticeEngine* engine() const { return m_engine.get(); }
+    // The key tape above the keyboard while a practice runs; null otherwise.
+    KeyTapeView* tapeView() const { return m_tapeView; }
 
   private:
     void Wake();
@@ -48,11 +53,18 @@ class PracticeSession : public QObject {
     void EndWrongNotes();
     void Finish(bool showBox);
     void Report(const Result& result, bool showBox);
+    void ShowTape(const Song& fullSong);
+    void HideTape();
+    // In time: a played note colours the cell it was meant for.
+    void MarkPlayed(Note note, const Reaction& reaction, TimePoint now);
 
     keyboard::Form1& m_form;
     bool m_builtInSynth;
     PracticeRequest m_last;
     std::unique_ptr<PracticeEngine> m_engine;
+    std::unique_ptr<KeyTape> m_tape;
+    QPointer<KeyTapeView> m_tapeView;  // a child of the window, gone with it
+    std::optional<std::size_t> m_tapeStep;
     std::string m_file;  // absolute
     QString m_caption;   // the window's caption before the practice
     std::optional<std::size_t> m_announcedStep;

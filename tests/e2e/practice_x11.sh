@@ -122,8 +122,11 @@ grep -q 'muruteka' "$WORK/blocked.err" || fail "no message about the data folder
 [ ! -e "$WORK/blocked/muruteka/practice.tsv" ] && [ -f "$WORK/blocked/muruteka" ] || fail "blocked"
 
 # The next key's frame, found by its colour alone: around E (picture units 1700-2200 x 800-1300
-# in a 467 x 200 picture), then around R, 600 units (40 pixels) to the right.
-frame() { convert "$1" -fx '(r > 0.8 && g > 0.2 && g < 0.6 && b < 0.2) ? 1 : 0' -format '%@' info:; }
+# in a 467 x 200 picture), then around R, 600 units (40 pixels) to the right. The key tape stands
+# above the picture (80 pixels), its now line in the same orange: the picture is the lowest 200.
+[ "$(identify -format %h "$WORK/next0.png")" = 280 ] || fail "the window did not grow by the tape"
+frame() { convert "$1" -gravity south -crop x200+0+0 +repage \
+    -fx '(r > 0.8 && g > 0.2 && g < 0.6 && b < 0.2) ? 1 : 0' -format '%@' info:; }
 f0=$(frame "$WORK/next0.png") && f1=$(frame "$WORK/next1.png") || fail "no screenshots"
 read -r w0 h0 x0 y0 <<< "${f0//[x+]/ }"
 read -r w1 h1 x1 y1 <<< "${f1//[x+]/ }"
