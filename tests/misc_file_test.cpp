@@ -364,7 +364,7 @@ TEST_F(MiscFileTest, AMidiFileBringsItsPartsAndPlaysTheChosenOne) {
         "MThd\0\0\0\6\0\1\0\2\0\x60"
         "MTrk\0\0\0\x0B\0\x90\x3C\x40\x60\x3C\0\0\xFF\x2F\0"
         "MTrk\0\0\0\x0B\0\x91\x40\x40\x60\x40\0\0\xFF\x2F\0",
-        54);
+        52);
     dialog->Text1()->setText(QString::fromStdString(folder.write("two.mid", midi, false)));
     QApplication::processEvents();
     EXPECT_EQ(dialog->size(), QSize(529, 184));
