@@ -6,6 +6,7 @@
 
 #include "form_fixture.h"
 #include "practice_dialog.h"
+#include "practice_history.h"
 #include "temp_file.h"
 
 using testing_support::FormTest;
@@ -84,4 +85,50 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     EXPECT_EQ(r.file, song);
     EXPECT_TRUE(r.inTime && r.metronome);
     EXPECT_EQ(r.fromLine * 10 + r.toLine, 37) << "a passage given backwards is turned round";
+    EXPECT_EQ(r.rampFrom, 0);
+    dialog.Combo4()->setCurrentIndex(2);
+    EXPECT_EQ(dialog.Combo4()->currentText(), QStringLiteral("72から"));
+    EXPECT_EQ(dialog.Request().rampFrom, 72);
+}
+
+// Slow first: each pass is a history line at its own tempo, the caption says the tempo.
+TEST_F(FormTest, TheRampRaisesTheTempoAfterACleanPassAndWritesEachPass) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
+    start({});
+    practice::PracticeSession practice(*form, false);
+    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
+    practice::PracticeRequest request{song};
+    request.tempo = 84;
+    request.rampFrom = 60;
+    ASSERT_TRUE(practice.Start(request));
+    // Clean at 60, a wrong note at 72 (ラL), clean at 72: the tempo climbs 60, 72, 72, 84.
+    const std::vector<std::pair<std::vector<int>, QString>> passes = {
+        {{Qt::Key_E, Qt::Key_R}, QStringLiteral("テンポ72 0/2")},
+        {{Qt::Key_E, Qt::Key_Q, Qt::Key_R}, QStringLiteral("テンポ72 0/2")},
+        {{Qt::Key_E, Qt::Key_R}, QStringLiteral("テンポ84 0/2")},
+    };
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 テンポ60 0/2]"));
+    for (const auto& [keys, caption] : passes) {
+        for (const int key : keys) {
+            press(key);
+            release(key);
+        }
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 ") + caption + "]");
+    }
+    ASSERT_TRUE(practice.Stop());
+    QApplication::processEvents();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("ミスなしの最高テンポ: 72")))
+        << boxes[0].text.toStdString();
+    const auto history = practice::ReadHistory(folder.path() / "muruteka" / "practice.tsv");
+    std::vector<std::string> lines;
+    for (const auto& e : history.entries) {
+        lines.push_back(std::to_string(e.tempo) + "/" + std::to_string(e.wrong) + "/" +
+                        std::to_string(e.rampFrom));
+    }
+    // The pass stopped before a note is no line.
+    EXPECT_EQ(lines, (std::vector<std::string>{"60/0/60", "72/1/60", "72/0/60"}));
+    unsetenv("XDG_DATA_HOME");
 }

@@ -132,9 +132,11 @@ bool takeRecord(const std::vector<std::string>& args, std::size_t& i, CommandLin
 // The practice options need --practice, and --practice needs the window to itself.
 std::string PracticeProblem(const CommandLine& c, bool noMusicFile) {
     const bool practice = !c.practiceFile.empty();
-    if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0) &&
+    if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0 ||
+         c.rampFrom > 0) &&
         !practice) {
-        return "--in-time, --metronome, --from, --to and --repeat-clean need --practice FILE";
+        return "--in-time, --metronome, --from, --to, --repeat-clean and --ramp need --practice "
+               "FILE";
     }
     if (c.metronome && !c.inTime) return "--metronome needs --in-time";
     if (c.fromLine > 0 && c.toLine > 0 && c.toLine < c.fromLine) {
@@ -196,7 +198,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
                    takeNumber(args, i, "--from", 1, 999999, result.fromLine, result.error) ||
                    takeNumber(args, i, "--to", 1, 999999, result.toLine, result.error) ||
                    takeNumber(args, i, "--repeat-clean", 1, 99, result.cleanRepeats,
-                              result.error)) {
+                              result.error) ||
+                   takeNumber(args, i, "--ramp", 1, 999, result.rampFrom, result.error)) {
         } else if (arg == "--practice-history") {
             if (!result.mode.empty()) {
                 result.error =
@@ -319,6 +322,9 @@ std::string UsageText() {
            "  --from LINE, --to LINE practise only the passage from LINE to LINE of the file;\n"
            "                         it repeats until Esc\n"
            "  --repeat-clean N       end the passage after N clean plays in a row\n"
+           "  --ramp START           slow first, then faster: loop the passage from tempo\n"
+           "                         START, a step faster after each clean pass up to --tempo,\n"
+           "                         a step slower after two faulty passes in a row\n"
            "  --practice-dialog      open the practice dialog at start\n"
            "  --tempo N              tempo of --play, --export-midi, --render-wav, --record and\n"
            "                         --practice (default 126)\n"

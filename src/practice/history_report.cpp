@@ -186,6 +186,9 @@ std::string HistoryReport(const std::vector<SongHistory>& songs) {
             text += line + "\n";
         }
         text += AccuracyChart(song);
+        if (const auto highest = HighestCleanRampTempo(song.entries)) {
+            text += "        テンポ上げ: ミスなしの最高テンポ " + std::to_string(*highest) + "\n";
+        }
     }
     return text;
 }

@@ -1,6 +1,7 @@
 #include "practice_dialog.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "accessible_widgets.h"
 #include "fonts.h"
@@ -54,8 +55,19 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_combo1->setCurrentIndex(tempoIndex >= 0 ? tempoIndex : m_combo1->findText("126"));
     label3->setBuddy(m_combo1);
     m_check1 = new QCheckBox(QStringLiteral("ﾒﾄﾛﾉｰﾑ(&M)"), this);
-    place(m_check1, 3500, 1380, 2200, 300);
+    place(m_check1, 3500, 1380, 1400, 300);
     m_check1->setChecked(last.metronome);
+    // Slow first, then faster: the passage loops from this tempo up to the tempo above.
+    QLabel* label9 = label("ﾃﾝﾎﾟ上げ(&U):", 4950, 1430, 1250);
+    m_combo4 = new ui::NamedComboBox(this);
+    m_combo4->setObjectName(QStringLiteral("Combo4"));
+    place(m_combo4, 6200, 1380, 1640, 300);
+    m_combo4->addItem(QStringLiteral("しない"), 0);
+    for (const int tempo : PracticeTempi) {
+        m_combo4->addItem(QString::number(tempo) + QStringLiteral("から"), tempo);
+    }
+    m_combo4->setCurrentIndex(std::max(0, m_combo4->findData(last.rampFrom)));
+    label9->setBuddy(m_combo4);
 
     // A passage: 0 in either box means the song's own start or end.
     QLabel* label4 = label("行(&L):", 100, 1910, 1100);
@@ -112,6 +124,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin3->setAccessibleName(ui::WithoutAccessKey(label6->text()));
     m_combo2->setAccessibleName(QStringLiteral("パート"));
     m_combo3->setAccessibleName(QStringLiteral("手"));
+    m_combo4->setAccessibleName(QStringLiteral("テンポ上げ"));
 
     connect(m_command1, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
@@ -157,6 +170,7 @@ PracticeRequest PracticeDialog::Request() const {
         std::swap(request.fromLine, request.toLine);
     }
     request.cleanRepeats = m_spin3->value();
+    request.rampFrom = m_combo4->currentData().toInt();
     request.melody = m_check2->isChecked();
     if (!m_combo2->isHidden() && m_combo2->currentIndex() > 0) {
         request.choices.part = std::to_string(m_combo2->currentIndex() + 1);

@@ -12,11 +12,9 @@
 
 #include "misc_file.h"
 #include "practice_request.h"
+#include "tempo_ramp.h"
 
 namespace practice {
-
-// The tempi offered: the performance dialog's 108 to 168, and slower ones for learning.
-inline constexpr int PracticeTempi[] = {60, 72, 84, 96, 108, 126, 138, 150, 168};
 
 class PracticeDialog : public QDialog {
     Q_OBJECT
@@ -46,6 +44,7 @@ class PracticeDialog : public QDialog {
     QCheckBox* Check2() { return m_check2; }
     QComboBox* Combo2() { return m_combo2; }
     QComboBox* Combo3() { return m_combo3; }
+    QComboBox* Combo4() { return m_combo4; }
 
   private:
     performance::FileNameBox* m_text1 = nullptr;
@@ -64,7 +63,8 @@ class PracticeDialog : public QDialog {
     QComboBox* m_combo2 = nullptr;
     QLabel* m_label8 = nullptr;
     QComboBox* m_combo3 = nullptr;
-    QString m_partsOf;  // the file whose parts the list holds
+    QComboBox* m_combo4 = nullptr;  // slow first: the tempo to start from, or none
+    QString m_partsOf;              // the file whose parts the list holds
     QString m_lastChosen;
 };
 

@@ -186,6 +186,10 @@ struct Result {
     std::uint64_t passes = 0;   // passes played to their end
     bool completed = false;     // ended by itself, not by Stop()
     std::vector<Place> places;  // at most three, the worst first
+    // Set by whoever ramps the tempo (TempoRamp): the ramp's start, 0 when the tempo stays, and
+    // the highest tempo a pass was played clean at.
+    int rampFrom = 0;
+    std::optional<int> highestCleanTempo;
 };
 
 class PracticeEngine {

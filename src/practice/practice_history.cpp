@@ -159,6 +159,7 @@ HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t 
         entry.medianMs = result.medianMs;
     }
     entry.seconds = result.seconds;
+    entry.rampFrom = result.rampFrom;
     return entry;
 }
 
@@ -180,6 +181,7 @@ std::string FormatEntry(const HistoryEntry& e) {
         if (i > 0) line += '\t';
         line += fields[i];
     }
+    if (e.rampFrom > 0) line += '\t' + std::to_string(e.rampFrom);
     return line;
 }
 
@@ -192,7 +194,7 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
         if (tab == std::string::npos) break;
         start = tab + 1;
     }
-    if (fields.size() != Columns) return {};
+    if (fields.size() != Columns && fields.size() != Columns + 1) return {};
     HistoryEntry e;
     e.time = fields[0];
     if (e.time.size() < 19 || e.time[4] != '-' || e.time[10] != 'T') return {};
@@ -215,6 +217,9 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
                     ParseNumber(fields[11], e.seconds) && std::isfinite(e.seconds) &&
                     e.seconds >= 0 && std::isfinite(median);
     if (!ok) return {};
+    if (fields.size() > Columns &&
+        !(ParseNumber(fields[Columns], e.rampFrom) && e.rampFrom >= 1 && e.rampFrom <= 999))
+        return {};
     if (!fields[10].empty()) e.medianMs = median;
     return e;
 }
@@ -401,11 +406,17 @@ std::vector<Figure> Figures(const Result& r, const Best& b) {
     }
     figures.push_back(
         {"かかった時間", Decimal(r.seconds) + "秒", b.seconds ? Decimal(*b.seconds) + "秒" : ""});
+    if (r.rampFrom > 0) {
+        figures.push_back({"ミスなしの最高テンポ",
+                           r.highestCleanTempo ? std::to_string(*r.highestCleanTempo) : "なし",
+                           ""});
+    }
     return figures;
 }
 
 std::string Heading(const Result& r) {
     std::string text = std::string(ModeLabel(r.mode)) + "・テンポ" + std::to_string(r.tempo);
+    if (r.rampFrom > 0) text += "・テンポ" + std::to_string(r.rampFrom) + "から上げる";
     if (r.passes > 1) text += "・" + std::to_string(r.passes) + "回通し";
     if (!r.completed) text += "・途中で終了";
     return text;
@@ -465,6 +476,16 @@ std::string UnplayableMessage(const Song& song) {
     const std::string names = UnplayableNames(song);
     if (names.empty()) return {};
     return "この鍵盤にない音があります: " + names + "。その音は飛ばして進みます。";
+}
+
+std::optional<int> HighestCleanRampTempo(const std::vector<HistoryEntry>& entries) {
+    std::optional<int> highest;
+    for (const HistoryEntry& e : entries) {
+        const bool clean = e.rampFrom > 0 && e.wrong == 0 && e.missed.value_or(0) == 0 &&
+                           e.songNotes > 0 && e.played == e.songNotes;
+        if (clean) highest = std::max(highest.value_or(0), e.tempo);
+    }
+    return highest;
 }
 
 double Accuracy(const HistoryEntry& e) {

@@ -4,8 +4,9 @@
 //
 // The columns, in order: ISO 8601 time, the file's absolute path, "wait" or "in-time", tempo,
 // notes in the song, notes played or hit, wrong, missed, early, late, median deviation ms,
-// seconds taken. A figure that does not apply (missed, early, late and the median in wait mode;
-// the median without a hit) is an empty field.
+// seconds taken; a 13th column only for a pass of a tempo ramp: the ramp's start tempo (files
+// without it read as before). A figure that does not apply (missed, early, late and the median in
+// wait mode; the median without a hit) is an empty field.
 #pragma once
 
 #include <ctime>
@@ -32,6 +33,7 @@ struct HistoryEntry {
     std::optional<std::uint64_t> late;
     std::optional<double> medianMs;
     double seconds = 0;
+    int rampFrom = 0;  // a pass of a tempo ramp from this tempo; 0: none
 };
 
 // The mode as the result texts name it: "待つ", "テンポどおり".
@@ -75,6 +77,10 @@ struct Best {
 };
 Best BestBefore(const std::vector<HistoryEntry>& history, const std::string& file, Mode mode,
                 int tempo);
+
+// The highest tempo of the entries that are passes of a tempo ramp played clean: no wrong and,
+// in time, no missed note, through the whole passage.
+std::optional<int> HighestCleanRampTempo(const std::vector<HistoryEntry>& entries);
 
 // The result as one line for stdout. Call BestBefore with the history read before this
 // practice's line is appended, so that a practice is not compared with itself.

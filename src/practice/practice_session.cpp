@@ -130,6 +130,14 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     options.metronome = request.inTime && request.metronome;
     options.loop = request.fromLine > 0 || request.toLine > 0 || request.cleanRepeats > 0;
     options.cleanPasses = request.cleanRepeats;
+    m_ramp.reset();
+    if (request.rampFrom > 0) {
+        m_ramp.emplace(request.rampFrom, request.tempo);
+        m_cleanAtGoal = 0;
+        options.tempo = m_ramp->tempo();
+        options.loop = false;
+        options.cleanPasses = 0;
+    }
     m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
     // The history tells apart the songs one file gives: a part, a hand, chords or melody.
     m_file = import::SongKey(AbsolutePath(request.file), request.choices);
@@ -143,6 +151,7 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     }
     const auto now = Clock::now();
     m_engine->Start(now);
+    if (m_ramp) ui::Announce(m_form.picture(), QStringLiteral("テンポ%1").arg(m_ramp->tempo()));
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
@@ -216,6 +225,7 @@ void PracticeSession::Handle(const std::vector<Happening>& happenings) {
                 Click(happening.countIn, happening.downbeat);
                 break;
             case Happening::Kind::Finished:
+                if (m_ramp && NextRampPass(happening.time)) return;
                 Finish(true);
                 return;
             case Happening::Kind::Missed:
@@ -229,8 +239,10 @@ void PracticeSession::ShowProgress() {
     if (!running()) return;
     const Progress progress = m_engine->progress();
     m_form.SetNextNotes(m_engine->Expected());
-    m_form.setWindowTitle(QStringLiteral("%1  [練習 %2/%3]")
-                              .arg(m_caption)
+    const QString tempo =
+        m_ramp ? QStringLiteral("テンポ%1 ").arg(m_engine->options().tempo) : QString();
+    m_form.setWindowTitle(QStringLiteral("%1  [練習 %2%3/%4]")
+                              .arg(m_caption, tempo)
                               .arg(progress.stepsDone)
                               .arg(progress.stepCount));
     // A screen reader hears each next step while the practice waits for it; in time the steps
@@ -290,7 +302,33 @@ void PracticeSession::Finish(bool showBox) {
     EndWrongNotes();
     m_form.SetNextNotes({});
     m_form.setWindowTitle(m_caption);
-    Report(m_engine->result(), showBox);
+    Report(WithRamp(m_engine->result()), showBox);
+}
+
+bool PracticeSession::NextRampPass(TimePoint when) {
+    const Result pass = m_engine->result();
+    const bool clean = PlayedClean(pass);
+    const int next = m_ramp->PassDone(clean);
+    // --repeat-clean N: the ramp ends after N clean passes in a row at the goal.
+    m_cleanAtGoal = clean && pass.tempo == m_ramp->goal() ? m_cleanAtGoal + 1 : 0;
+    if (m_last.cleanRepeats > 0 && m_cleanAtGoal >= m_last.cleanRepeats) return false;
+    Report(WithRamp(pass), false);
+    PracticeOptions options = m_engine->options();
+    options.tempo = next;
+    m_engine = std::make_unique<PracticeEngine>(Song(m_engine->song()), options);
+    m_announcedStep.reset();
+    m_engine->Start(when);
+    ui::Announce(m_form.picture(), QStringLiteral("テンポ%1").arg(next));
+    Handle(m_engine->Advance(when));
+    return true;
+}
+
+Result PracticeSession::WithRamp(Result result) const {
+    if (m_ramp) {
+        result.rampFrom = m_ramp->start();
+        result.highestCleanTempo = m_ramp->highestClean();
+    }
+    return result;
 }
 
 void PracticeSession::Report(const Result& result, bool showBox) {
@@ -304,7 +342,10 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     }
     const Best best = BestBefore(history.entries, m_file, result.mode, result.tempo);
     std::cout << ResultLine(result, best, m_file) << std::endl;
-    const std::string written = AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
+    // A ramp's pass stopped before a note was played is no practice.
+    const bool nothing = result.rampFrom > 0 && result.played + result.wrong + result.missed == 0;
+    const std::string written =
+        nothing ? std::string() : AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
     if (!written.empty()) {
         std::cerr << written << "\n";
         problems << FromUtf8(written);

@@ -14,6 +14,7 @@
 #include "main_window.h"
 #include "practice_engine.h"
 #include "practice_request.h"
+#include "tempo_ramp.h"
 
 namespace practice {
 
@@ -48,6 +49,9 @@ class PracticeSession : public QObject {
     void EndWrongNotes();
     void Finish(bool showBox);
     void Report(const Result& result, bool showBox);
+    // Slow first, then faster: a pass ended; false when the ramp ends with it.
+    bool NextRampPass(TimePoint when);
+    Result WithRamp(Result result) const;
 
     keyboard::Form1& m_form;
     bool m_builtInSynth;
@@ -64,6 +68,9 @@ class PracticeSession : public QObject {
     // Wrong notes sounding on the wrong-note channel: note and channel.
     std::vector<std::pair<std::int16_t, int>> m_wrongSounding;
     int m_wrongChannel = -1;  // -1: no instrument set for wrong notes
+    // The tempo ramp: each pass is an engine of its own at the ramp's tempo.
+    std::optional<TempoRamp> m_ramp;
+    int m_cleanAtGoal = 0;  // clean passes in a row at the goal
 };
 
 }  // namespace practice
