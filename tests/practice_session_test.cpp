@@ -2,6 +2,7 @@
 // notes, written out, with the built-in synthesizer and on a MIDI port; and Esc during practice.
 #include "practice_session.h"
 
+#include <QDialog>
 #include <cstdlib>
 
 #include "form_fixture.h"
@@ -89,6 +90,49 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     dialog.Combo4()->setCurrentIndex(2);
     EXPECT_EQ(dialog.Combo4()->currentText(), QStringLiteral("72から"));
     EXPECT_EQ(dialog.Request().rampFrom, 72);
+}
+
+// The result box's bar map: a wrong note in bar 2 paints its cell red; choosing it (keys on the
+// map) closes the box and loops bars 2 and 3.
+TEST_F(FormTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4,レ4\r\nミ4,ファ4\r\nソ4\r\n");
+    start({});
+    practice::PracticeSession practice(*form, false);
+    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
+    ASSERT_TRUE(practice.Start({song}));
+    for (const int key : {Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Q, Qt::Key_Y, Qt::Key_U}) {
+        press(key);  // ド レ / ミ ラL(wrong) ファ / ソ
+        release(key);
+    }
+    QApplication::processEvents();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("2小節目 正確さ 67%")));
+    ASSERT_TRUE(boxes[0].extra);
+    QDialog box;
+    QWidget* map = boxes[0].extra(&box);
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->accessibleName(), QStringLiteral("1小節目 正確さ 100%"));
+    // The cells' colours, read from the painted pixels: green, red, green.
+    const QImage image = map->grab().toImage();
+    const QRgb expected[] = {qRgb(60, 176, 74), qRgb(216, 58, 46), qRgb(60, 176, 74)};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(image.pixel(12 + 20 * i, 12), expected[i]) << i;
+    for (const int key : {Qt::Key_Right, Qt::Key_Return}) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(map, &event);
+        if (key == Qt::Key_Right) {
+            EXPECT_EQ(map->accessibleName(), QStringLiteral("2小節目 正確さ 67%"));
+        }
+    }
+    EXPECT_EQ(box.result(), QDialog::Accepted);
+    QApplication::processEvents();
+    ASSERT_TRUE(practice.running());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 0/3]"));
+    EXPECT_TRUE(practice.engine()->options().loop);
+    EXPECT_EQ(practice.engine()->song().steps.front().line, 2u);
+    practice.Stop();
+    unsetenv("XDG_DATA_HOME");
 }
 
 // Slow first: each pass is a history line at its own tempo, the caption says the tempo.

@@ -269,6 +269,11 @@ int PracticeHistory(const CommandLine& command) {
         return Failed;
     }
     std::cout << "練習の記録（" << path.string() << "）\n\n" << practice::HistoryReport(songs);
+    if (!command.input.empty()) {
+        if (const std::string bars = practice::LastPracticeBars(history.entries, command.input);
+            !bars.empty())
+            std::cout << "\n" << bars;
+    }
     if (command.chart.empty()) return Written;
     std::error_code error;
     if (std::filesystem::equivalent(path, command.chart, error)) {

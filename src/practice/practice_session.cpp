@@ -1,5 +1,6 @@
 #include "practice_session.h"
 
+#include <QDialog>
 #include <QEvent>
 #include <algorithm>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <thread>
 
 #include "accessible_widgets.h"
+#include "bar_map.h"
 #include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
@@ -323,6 +325,21 @@ bool PracticeSession::NextRampPass(TimePoint when) {
     return true;
 }
 
+std::function<QWidget*(QDialog*)> PracticeSession::BarMapMaker(std::vector<BarFigures> bars,
+                                                               Mode mode) {
+    return [this, bars, mode](QDialog* box) -> QWidget* {
+        // A bar chosen: its loop with the next bar, the other choices as they were.
+        auto choose = [this, bars, box](std::size_t i) {
+            box->accept();
+            PracticeRequest request = m_last;
+            request.fromLine = static_cast<int>(bars[i].line);
+            request.toLine = static_cast<int>(bars[std::min(i + 1, bars.size() - 1)].line);
+            QTimer::singleShot(0, this, [this, request] { Start(request); });
+        };
+        return new BarMap(bars, mode, choose, box);
+    };
+}
+
 Result PracticeSession::WithRamp(Result result) const {
     if (m_ramp) {
         result.rampFrom = m_ramp->start();
@@ -355,10 +372,10 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     if (!showBox) return;
     // The box opens once the note or key that ended the practice has been dealt with; a screen
     // reader reads it out, once.
-    QTimer::singleShot(0, this, [this, text] {
-        ui::showMessage(&m_form, {text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
-                                  ui::Buttons::Ok});
-    });
+    ui::MessageRequest box{text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
+                           ui::Buttons::Ok};
+    if (!result.bars.empty()) box.extra = BarMapMaker(result.bars, result.mode);
+    QTimer::singleShot(0, this, [this, box] { ui::showMessage(&m_form, box); });
 }
 
 }  // namespace practice

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "practice_engine.h"
 #include "practice_request.h"
 #include "tempo_ramp.h"
+
+class QDialog;
 
 namespace practice {
 
@@ -52,6 +55,8 @@ class PracticeSession : public QObject {
     // Slow first, then faster: a pass ended; false when the ramp ends with it.
     bool NextRampPass(TimePoint when);
     Result WithRamp(Result result) const;
+    // The result box's bar map; choosing a bar closes the box and loops that bar and the next.
+    std::function<QWidget*(QDialog*)> BarMapMaker(std::vector<BarFigures> bars, Mode mode);
 
     keyboard::Form1& m_form;
     bool m_builtInSynth;
