@@ -124,7 +124,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin3->setAccessibleName(ui::WithoutAccessKey(label6->text()));
     m_combo2->setAccessibleName(QStringLiteral("パート"));
     m_combo3->setAccessibleName(QStringLiteral("手"));
-    m_combo4->setAccessibleName(QStringLiteral("テンポ上げ"));
+    m_combo4->setAccessibleName(ui::WithoutAccessKey(label9->text()));
 
     connect(m_command1, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
