@@ -95,6 +95,7 @@ TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
     EXPECT_EQ(p.fromLine * 1000 + p.toLine * 100 + p.cleanRepeats * 10, 3520);
     EXPECT_EQ(p.commandLineFile, "");
     EXPECT_EQ(p.rampFrom, 48);
+    EXPECT_TRUE(ParseCommandLine({"--practice", "a.txt", "--echo"}).echo);
     EXPECT_TRUE(ParseCommandLine({"--practice-dialog"}).practiceDialog);
     EXPECT_EQ(ParseCommandLine({"--practice", "a.txt", "--record", "t.mid"}).error, "");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
@@ -104,6 +105,8 @@ TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
              {"--practice", "a.txt", "--from", "5", "--to", "4"},
              {"--practice", "a.txt", "--repeat-clean", "0"},
              {"--ramp", "60"},
+             {"--echo"},
+             {"--practice", "a.txt", "--echo", "--in-time"},
              {"--practice", "a.txt", "--ramp", "0"},
              {"--practice", "a.txt", "b.txt"},
              {"--practice", "a.txt", "--practice-dialog"},

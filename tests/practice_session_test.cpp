@@ -3,6 +3,8 @@
 #include "practice_session.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QThread>
 #include <cstdlib>
 
 #include "form_fixture.h"
@@ -132,6 +134,45 @@ TEST_F(FormTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {
     EXPECT_TRUE(practice.engine()->options().loop);
     EXPECT_EQ(practice.engine()->song().steps.front().line, 2u);
     practice.Stop();
+    unsetenv("XDG_DATA_HOME");
+}
+
+// Listen, then repeat: the phrase's notes go out, then the practice waits for the player.
+TEST_F(FormTest, EchoPlaysThePhraseThenWaitsForThePlayBack) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
+    start({});
+    practice::PracticeSession practice(*form, false);
+    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
+    practice::PracticeRequest request{song};
+    request.echo = true;
+    request.tempo = 999;  // a unit is 15 ms
+    ASSERT_TRUE(practice.Start(request));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 聴いてまねる 1/1]"));
+    // Bounded waits for the phrase to be played; nothing is timed.
+    auto waitFor = [](const std::function<bool()>& done) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < 5000) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+    };
+    waitFor([&] { return recording->messages.size() >= 4; });
+    EXPECT_EQ(recording->messages,
+              (std::vector<std::uint32_t>{0x7F3C90, 0x3C90, 0x7F3E90, 0x3E90}));
+    waitFor([&] { return practice.echoTurn(); });
+    EXPECT_EQ(form->NextNotes(), std::vector<std::int16_t>{0}) << "waits for ド";
+    for (const int key : {Qt::Key_E, Qt::Key_R}) {
+        press(key);
+        release(key);
+    }
+    QApplication::processEvents();
+    EXPECT_FALSE(practice.running());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("弾いた音: 2")))
+        << boxes[0].text.toStdString();
     unsetenv("XDG_DATA_HOME");
 }
 

@@ -133,12 +133,14 @@ bool takeRecord(const std::vector<std::string>& args, std::size_t& i, CommandLin
 std::string PracticeProblem(const CommandLine& c, bool noMusicFile) {
     const bool practice = !c.practiceFile.empty();
     if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0 ||
-         c.rampFrom > 0) &&
+         c.rampFrom > 0 || c.echo) &&
         !practice) {
-        return "--in-time, --metronome, --from, --to, --repeat-clean and --ramp need --practice "
-               "FILE";
+        return "--in-time, --metronome, --from, --to, --repeat-clean, --ramp and --echo need "
+               "--practice FILE";
     }
     if (c.metronome && !c.inTime) return "--metronome needs --in-time";
+    if (c.echo && (c.inTime || c.rampFrom > 0))
+        return "--echo judges the play-back as wait mode: not with --in-time or --ramp";
     if (c.fromLine > 0 && c.toLine > 0 && c.toLine < c.fromLine) {
         return "--to names a line before --from";
     }
@@ -184,6 +186,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
             result.practiceDialog = true;
         } else if (arg == "--in-time") {
             result.inTime = true;
+        } else if (arg == "--echo") {
+            result.echo = true;
         } else if (arg == "--metronome") {
             result.metronome = true;
         } else if (arg == "--melody") {
@@ -325,6 +329,9 @@ std::string UsageText() {
            "  --ramp START           slow first, then faster: loop the passage from tempo\n"
            "                         START, a step faster after each clean pass up to --tempo,\n"
            "                         a step slower after two faulty passes in a row\n"
+           "  --echo                 listen, then repeat: each phrase (a bar, or a line of the\n"
+           "                         file) is played, then played back by you; a wrong one is\n"
+           "                         played again, after three misses the next comes\n"
            "  --practice-dialog      open the practice dialog at start\n"
            "  --tempo N              tempo of --play, --export-midi, --render-wav, --record and\n"
            "                         --practice (default 126)\n"

@@ -41,10 +41,13 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
 
     label("練習：", 100, 930, 1100);
     m_option1 = new QRadioButton(QStringLiteral("1音ずつ待つ(&W)"), this);
-    place(m_option1, 1215, 880, 2200, 300);
+    place(m_option1, 1215, 880, 1750, 300);
     m_option2 = new QRadioButton(QStringLiteral("ﾃﾝﾎﾟどおり(&I)"), this);
-    place(m_option2, 3500, 880, 2200, 300);
-    (last.inTime ? m_option2 : m_option1)->setChecked(true);
+    place(m_option2, 3000, 880, 1600, 300);
+    // Listen, then repeat: the program plays a phrase, the player plays it back.
+    m_option3 = new QRadioButton(QStringLiteral("聴いてまねる(&E)"), this);
+    place(m_option3, 4650, 880, 1780, 300);
+    (last.inTime ? m_option2 : last.echo ? m_option3 : m_option1)->setChecked(true);
 
     QLabel* label3 = label("ﾃﾝﾎﾟ(&T):", 100, 1430, 1100);
     m_combo1 = new ui::NamedComboBox(this);
@@ -130,6 +133,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_option2, &QRadioButton::toggled, this, [this] { Option_Click(); });
+    connect(m_option3, &QRadioButton::toggled, this, [this] { Option_Click(); });
     connect(m_text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     Option_Click();
     Text1_Change();
@@ -161,6 +165,7 @@ PracticeRequest PracticeDialog::Request() const {
     PracticeRequest request;
     request.file = m_text1->text().trimmed().toStdString();
     request.inTime = m_option2->isChecked();
+    request.echo = m_option3->isChecked();
     request.tempo = m_combo1->currentText().toInt();
     request.metronome = request.inTime && m_check1->isChecked();
     request.fromLine = m_spin1->value();
@@ -170,7 +175,7 @@ PracticeRequest PracticeDialog::Request() const {
         std::swap(request.fromLine, request.toLine);
     }
     request.cleanRepeats = m_spin3->value();
-    request.rampFrom = m_combo4->currentData().toInt();
+    request.rampFrom = request.echo ? 0 : m_combo4->currentData().toInt();
     request.melody = m_check2->isChecked();
     if (!m_combo2->isHidden() && m_combo2->currentIndex() > 0) {
         request.choices.part = std::to_string(m_combo2->currentIndex() + 1);
@@ -184,6 +189,8 @@ PracticeRequest PracticeDialog::Request() const {
 void PracticeDialog::Option_Click() {
     // The metronome clicks only while the song keeps time.
     m_check1->setEnabled(m_option2->isChecked());
+    // Listening and repeating goes phrase by phrase at one tempo.
+    m_combo4->setEnabled(!m_option3->isChecked());
 }
 
 void PracticeDialog::Command2_Click() {

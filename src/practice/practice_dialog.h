@@ -33,6 +33,7 @@ class PracticeDialog : public QDialog {
     QLineEdit* Text1() { return m_text1; }
     QRadioButton* Option1() { return m_option1; }
     QRadioButton* Option2() { return m_option2; }
+    QRadioButton* Option3() { return m_option3; }
     QComboBox* Combo1() { return m_combo1; }
     QCheckBox* Check1() { return m_check1; }
     QSpinBox* Spin1() { return m_spin1; }
@@ -51,6 +52,7 @@ class PracticeDialog : public QDialog {
     QPushButton* m_command3 = nullptr;
     QRadioButton* m_option1 = nullptr;
     QRadioButton* m_option2 = nullptr;
+    QRadioButton* m_option3 = nullptr;
     QComboBox* m_combo1 = nullptr;
     QCheckBox* m_check1 = nullptr;
     QSpinBox* m_spin1 = nullptr;

@@ -57,7 +57,9 @@ class CloseWatcher : public QObject {
 }  // namespace
 
 PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
-    : m_form(form), m_builtInSynth(builtInSynth) {
+    : m_form(form),
+      m_builtInSynth(builtInSynth),
+      m_echo(form, [this](const Result& result, bool showBox) { EchoDone(result, showBox); }) {
     m_wake.setSingleShot(true);
     m_wake.setTimerType(Qt::PreciseTimer);
     connect(&m_wake, &QTimer::timeout, this, [this] { Wake(); });
@@ -67,6 +69,7 @@ PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
     connect(&m_sayNext, &QTimer::timeout, this,
             [this] { ui::Announce(m_form.picture(), m_nextSentence); });
     m_form.installEventFilter(new CloseWatcher(this, [this] {
+        m_echo.Stop(false);
         if (running()) {
             m_engine->Stop(Clock::now());
             Finish(false);
@@ -151,6 +154,11 @@ bool PracticeSession::Start(const PracticeRequest& request) {
         Module1::SendShortMessage(Module1::PackShortMessage(
             static_cast<std::uint8_t>(0xC0 | m_wrongChannel), WrongNoteProgram));
     }
+    if (request.echo) {
+        m_echo.Start(Song(m_engine->song()), request.tempo, m_caption);
+        m_engine.reset();
+        return true;
+    }
     const auto now = Clock::now();
     m_engine->Start(now);
     if (m_ramp) ui::Announce(m_form.picture(), QStringLiteral("テンポ%1").arg(m_ramp->tempo()));
@@ -161,6 +169,10 @@ bool PracticeSession::Start(const PracticeRequest& request) {
 }
 
 bool PracticeSession::Stop() {
+    if (m_echo.running()) {
+        m_echo.Stop(true);
+        return true;
+    }
     if (!running()) return false;
     m_engine->Stop(Clock::now());
     Finish(true);
@@ -175,12 +187,17 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
             Module1::SendShortMessage(*Module1::PackNoteMessage(note, wrong->second, false));
             m_wrongSounding.erase(wrong);
         }
-        if (running()) m_engine->NoteOff(note, Clock::now());
+        if (m_echo.running()) {
+            m_echo.PlayerNote(note, false);
+        } else if (running()) {
+            m_engine->NoteOff(note, Clock::now());
+        }
         return;
     }
     if (!running()) return;
     const auto now = Clock::now();
-    const Reaction reaction = m_engine->NoteOn(note, now);
+    const bool echo = m_echo.running();
+    const Reaction reaction = echo ? m_echo.PlayerNote(note, true) : m_engine->NoteOn(note, now);
     const bool wrong =
         reaction.meaning == Meaning::Wrong || reaction.meaning == Meaning::StruckTwice;
     if (wrong && m_wrongChannel >= 0) {
@@ -189,6 +206,7 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
             m_wrongSounding.emplace_back(note, m_wrongChannel);
         }
     }
+    if (echo) return;
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
@@ -338,6 +356,13 @@ std::function<QWidget*(QDialog*)> PracticeSession::BarMapMaker(std::vector<BarFi
         };
         return new BarMap(bars, mode, choose, box);
     };
+}
+
+void PracticeSession::EchoDone(const Result& result, bool showBox) {
+    EndWrongNotes();
+    m_form.SetNextNotes({});
+    m_form.setWindowTitle(m_caption);
+    Report(result, showBox);
 }
 
 Result PracticeSession::WithRamp(Result result) const {

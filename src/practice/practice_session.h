@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "echo_session.h"
 #include "main_window.h"
 #include "practice_engine.h"
 #include "practice_request.h"
@@ -39,8 +40,12 @@ class PracticeSession : public QObject {
     // Every note the player starts or ends, typed, clicked or from a MIDI keyboard.
     void PlayerNote(std::int16_t note, bool on);
 
-    bool running() const { return m_engine != nullptr && !m_engine->finished(); }
+    bool running() const {
+        return m_echo.running() || (m_engine != nullptr && !m_engine->finished());
+    }
     const PracticeEngine* engine() const { return m_engine.get(); }
+    // Listen, then repeat: the player's turn to play the phrase back.
+    bool echoTurn() const { return m_echo.running() && m_echo.coach()->playerTurn(); }
 
   private:
     void Wake();
@@ -55,6 +60,8 @@ class PracticeSession : public QObject {
     // Slow first, then faster: a pass ended; false when the ramp ends with it.
     bool NextRampPass(TimePoint when);
     Result WithRamp(Result result) const;
+    // Listen, then repeat: its practice ended.
+    void EchoDone(const Result& result, bool showBox);
     // The result box's bar map; choosing a bar closes the box and loops that bar and the next.
     std::function<QWidget*(QDialog*)> BarMapMaker(std::vector<BarFigures> bars, Mode mode);
 
@@ -76,6 +83,7 @@ class PracticeSession : public QObject {
     // The tempo ramp: each pass is an engine of its own at the ramp's tempo.
     std::optional<TempoRamp> m_ramp;
     int m_cleanAtGoal = 0;  // clean passes in a row at the goal
+    EchoSession m_echo;
 };
 
 }  // namespace practice
