@@ -170,4 +170,25 @@ TEST(PracticeHistory, TerminalChartDrawsAccuracyInEighthsOfARow) {
     }
 }
 
+// A practice counts on its own date; the bars are eighths of the busiest day's 24 cells.
+TEST(PracticeHistory, MinutesPractisedOnEachOfTheLast14Days) {
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    std::vector<HistoryEntry> history;
+    for (const auto& [day, seconds] : std::vector<std::pair<std::string, double>>{
+             {"11-23", 600}, {"12-01", 30}, {"12-07", 60}, {"12-07", 120}}) {
+        history.push_back(*ParseEntry("2026-" + day + "T08:00:00+09:00\t/a\twait\t84\t8\t8\t0" +
+                                      "\t\t\t\t\t" + std::to_string(seconds)));
+    }
+    const std::string text = PracticeDays(history, 1796634245);  // 2026-12-07 18:04:05 JST
+    const std::string rows[] = {"  11-24 │" + std::string(24, ' ') + " 0.0分\n",
+                                "  12-01 │████" + std::string(20, ' ') + " 0.5分\n",
+                                "  12-07 │████████████████████████ 3.0分\n",
+                                "  合計 3.5分、練習した日 2日\n"};
+    for (const std::string& row : rows) {
+        EXPECT_NE(text.find(row), std::string::npos) << row << text;
+    }
+    EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
+}
+
 }  // namespace

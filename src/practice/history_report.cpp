@@ -154,6 +154,48 @@ std::string AccuracyChart(const SongHistory& song) {
     return chart;
 }
 
+std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+    constexpr int Days = 14;
+    constexpr int BarCells = 24;
+    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
+    std::tm today{};
+    localtime_r(&now, &today);
+    today.tm_hour = 12;  // noon: a day back is a date back, whatever the offset
+    const std::time_t noon = timegm(&today);
+    std::vector<std::string> dates;
+    std::vector<double> minutes(Days, 0.0);
+    for (int k = Days - 1; k >= 0; --k) {
+        const std::time_t day = noon - static_cast<std::time_t>(k) * 86400;
+        std::tm tm{};
+        gmtime_r(&day, &tm);
+        char buffer[16];
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &tm);
+        dates.emplace_back(buffer);
+    }
+    for (const HistoryEntry& e : history) {
+        const auto at = std::find(dates.begin(), dates.end(), e.time.substr(0, 10));
+        if (at != dates.end())
+            minutes[static_cast<std::size_t>(at - dates.begin())] += e.seconds / 60;
+    }
+    const double most = *std::max_element(minutes.begin(), minutes.end());
+    double total = 0;
+    int daysPractised = 0;
+    std::string text = "練習した時間（この14日間、1日あたりの分）\n";
+    for (int k = 0; k < Days; ++k) {
+        const double m = minutes[static_cast<std::size_t>(k)];
+        total += m;
+        daysPractised += m > 0 ? 1 : 0;
+        const long eighths = most > 0 ? std::lround(m / most * BarCells * 8) : 0;
+        std::string bar;
+        for (long i = 0; i < eighths / 8; ++i) bar += "█";
+        bar += Eighths[eighths % 8];
+        text += "  " + dates[static_cast<std::size_t>(k)].substr(5) + " │" + Pad(bar, BarCells) +
+                " " + Fixed(m) + "分\n";
+    }
+    text += "  合計 " + Fixed(total) + "分、練習した日 " + std::to_string(daysPractised) + "日\n";
+    return text;
+}
+
 std::string HistoryReport(const std::vector<SongHistory>& songs) {
     std::string text;
     for (const SongHistory& song : songs) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
 
 // The table and the charts, ready for the terminal (UTF-8, lines end with \n).
 std::string HistoryReport(const std::vector<SongHistory>& songs);
+// The minutes practised on each of the last 14 days up to `now` (a practice counts on the date of
+// its own time), a bar of eighth blocks each, and the sum: "練習した時間".
+std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now);
+
 // One song's chart: four rows of eighth blocks, a column per practice (the latest 60), and a
 // line of figures for those who do not see the chart.
 std::string AccuracyChart(const SongHistory& song);

@@ -28,6 +28,7 @@ grep -q "2026-12-01T18:00:00+09:00 .* 95.0 *80%\$" "$WORK/out" || fail "first ro
 grep -q "2026-12-03T18:00:00+09:00 .* 70.0 *100%\$" "$WORK/out" || fail "second row"
 grep -q "正確さ 80% → 100%" "$WORK/out" || fail "chart summary: $(cat "$WORK/out")"
 ! grep -q other.txt "$WORK/out" || fail "another song's history shown"
+grep -q "^練習した時間（この14日間" "$WORK/out" || fail "no minutes per day: $(cat "$WORK/out")"
 # The last practice's bars, as the result box lists them.
 grep -q "^  2小節目 正確さ 100%\$" "$WORK/out" || fail "no bars of the last practice: $(cat "$WORK/out")"
 
