@@ -191,4 +191,31 @@ TEST(PracticeHistory, MinutesPractisedOnEachOfTheLast14Days) {
     EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
 }
 
+TEST(PracticeHistory, SongListNewestFirstThenTheFolderAMissingFileKept) {
+    std::vector<HistoryEntry> history;
+    for (const auto& [day, file, wrong, seconds] :
+         std::vector<std::tuple<int, std::string, int, int>>{{1, "/s/a.txt", 0, 120},
+                                                             {3, "/gone/b.txt", 0, 60},
+                                                             {5, "/s/a.txt", 2, 30},
+                                                             {4, "/s/c.mid（右手）", 0, 60}}) {
+        history.push_back(*ParseEntry("2026-12-0" + std::to_string(day) + "T10:00:00+09:00\t" +
+                                      file + "\twait\t84\t8\t8\t" + std::to_string(wrong) +
+                                      "\t\t\t\t\t" + std::to_string(seconds)));
+    }
+    const auto list = SongList(history, {"/s/d.txt", "/s/a.txt"}, [](const std::string& f) {
+        return f == "/s/a.txt" || f == "/s/c.mid" || f == "/s/d.txt";
+    });
+    std::vector<std::string> lines;
+    for (const auto& entry : list) lines.push_back(entry.path + " " + SongListLine(entry));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "/s/a.txt a.txt  最後 80%  最高 100%  2026-12-05  2.5分",
+                         "/s/c.mid c.mid（右手）  最後 100%  最高 100%  2026-12-04  1.0分",
+                         "/gone/b.txt b.txt  最後 100%  最高 100%  2026-12-03  1.0分  "
+                         "（ﾌｧｲﾙがありません）",
+                         "/s/d.txt d.txt"}));
+    std::string shown;
+    for (const auto& entry : list) shown += SongMatches(entry, "A.TX") ? "+" : "-";
+    EXPECT_EQ(shown, "+---");
+}
+
 }  // namespace

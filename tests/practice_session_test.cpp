@@ -94,6 +94,32 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     EXPECT_EQ(dialog.Request().rampFrom, 72);
 }
 
+// The song list: the history's songs newest first, a gone file greyed; typing filters, and Enter
+// starts the first song shown.
+TEST_F(FormTest, TheDialogListsTheSongsPractisedTypingFiltersAndEnterStarts) {
+    testing_support::TempFolder folder;
+    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+    const std::string song = folder.write("song.txt", "ド4\r\n");
+    std::filesystem::create_directories(folder.path() / "muruteka");
+    folder.write("muruteka/practice.tsv",
+                 "2026-12-01T10:00:00+09:00\t" + song + "\twait\t84\t1\t1\t0\t\t\t\t\t6.0\n" +
+                     "2026-12-02T10:00:00+09:00\t/gone.txt\twait\t84\t1\t1\t0\t\t\t\t\t6.0\n",
+                 false);
+    practice::PracticeDialog dialog({});
+    ASSERT_GE(dialog.List1()->count(), 2);
+    EXPECT_TRUE(dialog.List1()->item(0)->text().startsWith(QStringLiteral("gone.txt  最後 100%")));
+    EXPECT_FALSE(dialog.List1()->item(0)->flags() & Qt::ItemIsEnabled) << "greyed";
+    EXPECT_TRUE(dialog.List1()->item(1)->flags() & Qt::ItemIsEnabled);
+    dialog.Text1()->setText(QStringLiteral("SONG"));
+    emit dialog.Text1()->textEdited(dialog.Text1()->text());
+    EXPECT_TRUE(dialog.List1()->item(0)->isHidden());
+    EXPECT_FALSE(dialog.List1()->item(1)->isHidden());
+    dialog.Command2_Click();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Request().file, song);
+    unsetenv("XDG_DATA_HOME");
+}
+
 // The result box's bar map: a wrong note in bar 2 paints its cell red; choosing it (keys on the
 // map) closes the box and loops bars 2 and 3.
 TEST_F(FormTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {

@@ -1,6 +1,7 @@
 #include "history_report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -152,6 +153,72 @@ std::string AccuracyChart(const SongHistory& song) {
                  Percent(best) + "）\n";
     }
     return chart;
+}
+
+std::vector<SongListEntry> SongList(const std::vector<HistoryEntry>& history,
+                                    const std::vector<std::string>& folderFiles,
+                                    const std::function<bool(const std::string&)>& exists) {
+    std::vector<SongListEntry> songs;
+    std::vector<std::int64_t> newest;
+    for (const HistoryEntry& e : history) {
+        auto it = std::find_if(songs.begin(), songs.end(),
+                               [&e](const SongListEntry& s) { return s.song == e.file; });
+        if (it == songs.end()) {
+            SongListEntry entry;
+            entry.song = entry.path = e.file;
+            // A part, a hand or the melody of a file is named after it: "（右手）".
+            const std::size_t open = e.file.rfind("（");
+            if (!exists(e.file) && open != std::string::npos && e.file.ends_with("）"))
+                entry.path = e.file.substr(0, open);
+            entry.practised = true;
+            entry.missing = !exists(entry.path);
+            songs.push_back(entry);
+            newest.push_back(0);
+            it = songs.end() - 1;
+        }
+        const double accuracy = Accuracy(e);
+        it->lastAccuracy = accuracy;
+        it->bestAccuracy = std::max(it->bestAccuracy, accuracy);
+        it->lastDate = e.time.substr(0, 10);
+        it->minutes += e.seconds / 60;
+        newest[static_cast<std::size_t>(it - songs.begin())] = EntrySeconds(e).value_or(0);
+    }
+    std::vector<std::size_t> order(songs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&newest](std::size_t a, std::size_t b) { return newest[a] > newest[b]; });
+    std::vector<SongListEntry> list;
+    for (const std::size_t i : order) list.push_back(songs[i]);
+    std::vector<std::string> files = folderFiles;
+    std::sort(files.begin(), files.end());
+    for (const std::string& file : files) {
+        if (std::none_of(songs.begin(), songs.end(),
+                         [&file](const SongListEntry& s) { return s.path == file; })) {
+            SongListEntry entry;
+            entry.song = entry.path = file;
+            list.push_back(entry);
+        }
+    }
+    return list;
+}
+
+bool SongMatches(const SongListEntry& entry, const std::string& typed) {
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    return lower(entry.song).find(lower(typed)) != std::string::npos;
+}
+
+std::string SongListLine(const SongListEntry& entry) {
+    const std::size_t slash = entry.song.rfind('/');
+    std::string line = slash == std::string::npos ? entry.song : entry.song.substr(slash + 1);
+    if (entry.practised) {
+        line += "  最後 " + Percent(entry.lastAccuracy) + "  最高 " + Percent(entry.bestAccuracy) +
+                "  " + entry.lastDate + "  " + Fixed(entry.minutes) + "分";
+    }
+    if (entry.missing) line += "  （ﾌｧｲﾙがありません）";
+    return line;
 }
 
 std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {

@@ -1,12 +1,17 @@
 #include "practice_dialog.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 
 #include "accessible_widgets.h"
 #include "fonts.h"
 #include "message_box.h"
+#include "practice_history.h"
 #include "song_import.h"
+#include "songs_folder.h"
 #include "twips.h"
 
 namespace practice {
@@ -15,7 +20,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     setObjectName(QStringLiteral("PracticeDialog"));
     setWindowTitle(QStringLiteral("練習"));
     setFont(ui::GothicFont(9.75));
-    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(3400, *this));
+    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(5350, *this));
     auto place = [this](QWidget* w, int left, int top, int width, int height) {
         w->setGeometry(ui::twipsRect(left, top, width, height, *this));
     };
@@ -117,6 +122,37 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_command1 = new QPushButton(QStringLiteral("閉じる(&X)"), this);
     place(m_command1, 6440, 2800, 1400, 460);
     m_command2->setDefault(true);
+
+    QLabel* label10 = label("曲の一覧(&G)：", 100, 3350, 6000);
+    m_list1 = new QListWidget(this);
+    m_list1->setObjectName(QStringLiteral("List1"));
+    place(m_list1, 80, 3600, 7760, 1650);
+    label10->setBuddy(m_list1);
+    m_list1->setAccessibleName(QStringLiteral("曲の一覧"));
+    std::vector<std::string> folderFiles;
+    const QString songs = performance::SongsFolder(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    if (!songs.isEmpty()) {
+        for (const QFileInfo& file :
+             QDir(songs).entryInfoList({QStringLiteral("*.txt")}, QDir::Files))
+            folderFiles.push_back(file.absoluteFilePath().toStdString());
+    }
+    m_songs = SongList(ReadHistory(HistoryPath()).entries, folderFiles, [](const std::string& f) {
+        std::error_code error;
+        return std::filesystem::is_regular_file(f, error);
+    });
+    for (const SongListEntry& song : m_songs) {
+        auto* item = new QListWidgetItem(QString::fromStdString(SongListLine(song)), m_list1);
+        item->setData(Qt::UserRole, QString::fromStdString(song.path));
+        if (song.missing) item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+    }
+    connect(m_list1, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        if (!(item->flags() & Qt::ItemIsEnabled)) return;
+        m_text1->setText(item->data(Qt::UserRole).toString());
+        Command2_Click();
+    });
+    connect(m_text1, &QLineEdit::textEdited, this, [this] { Text1_Edited(); });
     picture2->lower();
 
     // Screen readers say the boxes by their labels' words.
@@ -193,7 +229,24 @@ void PracticeDialog::Option_Click() {
     m_combo4->setEnabled(!m_option3->isChecked());
 }
 
+void PracticeDialog::Text1_Edited() {
+    const std::string typed = m_text1->text().trimmed().toStdString();
+    m_filtered = !typed.empty();
+    for (int i = 0; i < m_list1->count(); ++i) {
+        m_list1->item(i)->setHidden(!SongMatches(m_songs[static_cast<std::size_t>(i)], typed));
+    }
+}
+
 void PracticeDialog::Command2_Click() {
+    // A name that is no file: the song the list shows first for it (Enter after typing).
+    if (m_filtered && !QFileInfo(m_text1->text().trimmed()).isFile()) {
+        for (int i = 0; i < m_list1->count(); ++i) {
+            const QListWidgetItem* item = m_list1->item(i);
+            if (item->isHidden() || !(item->flags() & Qt::ItemIsEnabled)) continue;
+            m_text1->setText(item->data(Qt::UserRole).toString());
+            break;
+        }
+    }
     const QString name = m_text1->text().trimmed();
     if (!QFileInfo(name).isFile()) {
         ui::showMessage(this, {QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。"),

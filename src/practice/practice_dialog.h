@@ -5,11 +5,13 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <optional>
 
+#include "history_report.h"
 #include "misc_file.h"
 #include "practice_request.h"
 #include "tempo_ramp.h"
@@ -46,6 +48,9 @@ class PracticeDialog : public QDialog {
     QComboBox* Combo2() { return m_combo2; }
     QComboBox* Combo3() { return m_combo3; }
     QComboBox* Combo4() { return m_combo4; }
+    QListWidget* List1() { return m_list1; }
+    // Typing in the name box: the song list shows the songs whose path holds the text.
+    void Text1_Edited();
 
   private:
     performance::FileNameBox* m_text1 = nullptr;
@@ -66,7 +71,11 @@ class PracticeDialog : public QDialog {
     QLabel* m_label8 = nullptr;
     QComboBox* m_combo3 = nullptr;
     QComboBox* m_combo4 = nullptr;  // slow first: the tempo to start from, or none
-    QString m_partsOf;              // the file whose parts the list holds
+    // The songs practised before, newest first, then the songs folder's; a gone file greyed.
+    QListWidget* m_list1 = nullptr;
+    std::vector<SongListEntry> m_songs;
+    bool m_filtered = false;  // the player typed a part of a name
+    QString m_partsOf;        // the file whose parts the list holds
     QString m_lastChosen;
 };
 
