@@ -94,11 +94,35 @@ TEST_F(FormTest, ThePracticeDialogOffersSlowTempiAndStartsOnlyWithAFileThere) {
     EXPECT_EQ(dialog.Request().rampFrom, 72);
 }
 
+// A practice in the window (no built-in synthesizer), its history in a folder of its own.
+class CoachTest : public FormTest {
+  protected:
+    void SetUp() override {
+        FormTest::SetUp();
+        setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+        start({});
+        session = std::make_unique<practice::PracticeSession>(*form, false);
+        form->setPlayerNoteObserver(
+            [this](std::int16_t n, bool on) { session->PlayerNote(n, on); });
+    }
+    void TearDown() override {
+        session.reset();
+        unsetenv("XDG_DATA_HOME");
+        FormTest::TearDown();
+    }
+    void type(std::initializer_list<int> keys) {
+        for (const int k : keys) {
+            press(k);
+            release(k);
+        }
+    }
+    testing_support::TempFolder folder;
+    std::unique_ptr<practice::PracticeSession> session;
+};
+
 // The song list: the history's songs newest first, a gone file greyed; typing filters, and Enter
 // starts the first song shown.
-TEST_F(FormTest, TheDialogListsTheSongsPractisedTypingFiltersAndEnterStarts) {
-    testing_support::TempFolder folder;
-    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+TEST_F(CoachTest, TheDialogListsTheSongsPractisedTypingFiltersAndEnterStarts) {
     const std::string song = folder.write("song.txt", "ド4\r\n");
     std::filesystem::create_directories(folder.path() / "muruteka");
     folder.write("muruteka/practice.tsv",
@@ -117,64 +141,47 @@ TEST_F(FormTest, TheDialogListsTheSongsPractisedTypingFiltersAndEnterStarts) {
     dialog.Command2_Click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.Request().file, song);
-    unsetenv("XDG_DATA_HOME");
 }
 
 // The result box's bar map: a wrong note in bar 2 paints its cell red; choosing it (keys on the
 // map) closes the box and loops bars 2 and 3.
-TEST_F(FormTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {
-    testing_support::TempFolder folder;
-    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+TEST_F(CoachTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {
     const std::string song = folder.write("song.txt", "ド4,レ4\r\nミ4,ファ4\r\nソ4\r\n");
-    start({});
-    practice::PracticeSession practice(*form, false);
-    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
-    ASSERT_TRUE(practice.Start({song}));
-    for (const int key : {Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Q, Qt::Key_Y, Qt::Key_U}) {
-        press(key);  // ド レ / ミ ラL(wrong) ファ / ソ
-        release(key);
-    }
+    ASSERT_TRUE(session->Start({song}));
+    type({Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Q, Qt::Key_Y,
+          Qt::Key_U});  // ド レ / ミ ラL ファ / ソ
     QApplication::processEvents();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("2小節目 正確さ 67%")));
     ASSERT_TRUE(boxes[0].extra);
     QDialog box;
     QWidget* map = boxes[0].extra(&box);
-    ASSERT_NE(map, nullptr);
     EXPECT_EQ(map->accessibleName(), QStringLiteral("1小節目 正確さ 100%"));
     // The cells' colours, read from the painted pixels: green, red, green.
     const QImage image = map->grab().toImage();
     const QRgb expected[] = {qRgb(60, 176, 74), qRgb(216, 58, 46), qRgb(60, 176, 74)};
     for (int i = 0; i < 3; ++i) EXPECT_EQ(image.pixel(12 + 20 * i, 12), expected[i]) << i;
-    for (const int key : {Qt::Key_Right, Qt::Key_Return}) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
-        QApplication::sendEvent(map, &event);
-        if (key == Qt::Key_Right) {
-            EXPECT_EQ(map->accessibleName(), QStringLiteral("2小節目 正確さ 67%"));
-        }
-    }
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, {}),
+        enter(QEvent::KeyPress, Qt::Key_Return, {});
+    QApplication::sendEvent(map, &right);
+    EXPECT_EQ(map->accessibleName(), QStringLiteral("2小節目 正確さ 67%"));
+    QApplication::sendEvent(map, &enter);
     EXPECT_EQ(box.result(), QDialog::Accepted);
     QApplication::processEvents();
-    ASSERT_TRUE(practice.running());
+    ASSERT_TRUE(session->running());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 0/3]"));
-    EXPECT_TRUE(practice.engine()->options().loop);
-    EXPECT_EQ(practice.engine()->song().steps.front().line, 2u);
-    practice.Stop();
-    unsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(session->engine()->options().loop);
+    EXPECT_EQ(session->engine()->song().steps.front().line, 2u);
+    session->Stop();
 }
 
 // Listen, then repeat: the phrase's notes go out, then the practice waits for the player.
-TEST_F(FormTest, EchoPlaysThePhraseThenWaitsForThePlayBack) {
-    testing_support::TempFolder folder;
-    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+TEST_F(CoachTest, EchoPlaysThePhraseThenWaitsForThePlayBack) {
     const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
-    start({});
-    practice::PracticeSession practice(*form, false);
-    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
     practice::PracticeRequest request{song};
     request.echo = true;
     request.tempo = 999;  // a unit is 15 ms
-    ASSERT_TRUE(practice.Start(request));
+    ASSERT_TRUE(session->Start(request));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 聴いてまねる 1/1]"));
     // Bounded waits for the phrase to be played; nothing is timed.
     auto waitFor = [](const std::function<bool()>& done) {
@@ -188,47 +195,28 @@ TEST_F(FormTest, EchoPlaysThePhraseThenWaitsForThePlayBack) {
     waitFor([&] { return recording->messages.size() >= 4; });
     EXPECT_EQ(recording->messages,
               (std::vector<std::uint32_t>{0x7F3C90, 0x3C90, 0x7F3E90, 0x3E90}));
-    waitFor([&] { return practice.echoTurn(); });
+    waitFor([&] { return session->echoTurn(); });
     EXPECT_EQ(form->NextNotes(), std::vector<std::int16_t>{0}) << "waits for ド";
-    for (const int key : {Qt::Key_E, Qt::Key_R}) {
-        press(key);
-        release(key);
-    }
+    type({Qt::Key_E, Qt::Key_R});
     QApplication::processEvents();
-    EXPECT_FALSE(practice.running());
+    EXPECT_FALSE(session->running());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("弾いた音: 2")))
         << boxes[0].text.toStdString();
-    unsetenv("XDG_DATA_HOME");
 }
 
 // Slow first: each pass is a history line at its own tempo, the caption says the tempo.
-TEST_F(FormTest, TheRampRaisesTheTempoAfterACleanPassAndWritesEachPass) {
-    testing_support::TempFolder folder;
-    setenv("XDG_DATA_HOME", folder.path().c_str(), 1);
+TEST_F(CoachTest, TheRampRaisesTheTempoAfterACleanPassAndWritesEachPass) {
     const std::string song = folder.write("song.txt", "ド4,レ4\r\n");
-    start({});
-    practice::PracticeSession practice(*form, false);
-    form->setPlayerNoteObserver([&](std::int16_t n, bool on) { practice.PlayerNote(n, on); });
     practice::PracticeRequest request{song};
     request.tempo = 84;
     request.rampFrom = 60;
-    ASSERT_TRUE(practice.Start(request));
-    // Clean at 60, a wrong note at 72 (ラL), clean at 72: the tempo climbs 60, 72, 72, 84.
-    const std::vector<std::pair<std::vector<int>, QString>> passes = {
-        {{Qt::Key_E, Qt::Key_R}, QStringLiteral("テンポ72 0/2")},
-        {{Qt::Key_E, Qt::Key_Q, Qt::Key_R}, QStringLiteral("テンポ72 0/2")},
-        {{Qt::Key_E, Qt::Key_R}, QStringLiteral("テンポ84 0/2")},
-    };
+    ASSERT_TRUE(session->Start(request));
     EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 テンポ60 0/2]"));
-    for (const auto& [keys, caption] : passes) {
-        for (const int key : keys) {
-            press(key);
-            release(key);
-        }
-        EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 ") + caption + "]");
-    }
-    ASSERT_TRUE(practice.Stop());
+    // Clean at 60, a wrong note at 72 (ラL), clean at 72: the tempo climbs 60, 72, 72, 84.
+    type({Qt::Key_E, Qt::Key_R, Qt::Key_E, Qt::Key_Q, Qt::Key_R, Qt::Key_E, Qt::Key_R});
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("ムルテカ  [練習 テンポ84 0/2]"));
+    ASSERT_TRUE(session->Stop());
     QApplication::processEvents();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("ミスなしの最高テンポ: 72")))
@@ -241,5 +229,4 @@ TEST_F(FormTest, TheRampRaisesTheTempoAfterACleanPassAndWritesEachPass) {
     }
     // The pass stopped before a note is no line.
     EXPECT_EQ(lines, (std::vector<std::string>{"60/0/60", "72/1/60", "72/0/60"}));
-    unsetenv("XDG_DATA_HOME");
 }
