@@ -133,7 +133,6 @@ TEST_F(CoachTest, TheDialogListsTheSongsPractisedTypingFiltersAndEnterStarts) {
     ASSERT_GE(dialog.List1()->count(), 2);
     EXPECT_TRUE(dialog.List1()->item(0)->text().startsWith(QStringLiteral("gone.txt  最後 100%")));
     EXPECT_FALSE(dialog.List1()->item(0)->flags() & Qt::ItemIsEnabled) << "greyed";
-    EXPECT_TRUE(dialog.List1()->item(1)->flags() & Qt::ItemIsEnabled);
     dialog.Text1()->setText(QStringLiteral("SONG"));
     emit dialog.Text1()->textEdited(dialog.Text1()->text());
     EXPECT_TRUE(dialog.List1()->item(0)->isHidden());
@@ -151,9 +150,7 @@ TEST_F(CoachTest, TheBarMapShowsWhereTheMistakesWereAndLoopsTheChosenBar) {
     type({Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Q, Qt::Key_Y,
           Qt::Key_U});  // ド レ / ミ ラL ファ / ソ
     QApplication::processEvents();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("2小節目 正確さ 67%")));
-    ASSERT_TRUE(boxes[0].extra);
+    ASSERT_TRUE(boxes.size() == 1u && boxes[0].extra);
     QDialog box;
     QWidget* map = boxes[0].extra(&box);
     EXPECT_EQ(map->accessibleName(), QStringLiteral("1小節目 正確さ 100%"));
@@ -221,12 +218,9 @@ TEST_F(CoachTest, TheRampRaisesTheTempoAfterACleanPassAndWritesEachPass) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("ミスなしの最高テンポ: 72")))
         << boxes[0].text.toStdString();
-    const auto history = practice::ReadHistory(folder.path() / "muruteka" / "practice.tsv");
-    std::vector<std::string> lines;
-    for (const auto& e : history.entries) {
-        lines.push_back(std::to_string(e.tempo) + "/" + std::to_string(e.wrong) + "/" +
-                        std::to_string(e.rampFrom));
-    }
-    // The pass stopped before a note is no line.
-    EXPECT_EQ(lines, (std::vector<std::string>{"60/0/60", "72/1/60", "72/0/60"}));
+    std::string lines;  // tempo/wrong/the ramp's start; the pass stopped before a note is no line
+    for (const auto& e : practice::ReadHistory(folder.path() / "muruteka/practice.tsv").entries)
+        lines += std::to_string(e.tempo) + "/" + std::to_string(e.wrong) + "/" +
+                 std::to_string(e.rampFrom) + " ";
+    EXPECT_EQ(lines, "60/0/60 72/1/60 72/0/60 ");
 }

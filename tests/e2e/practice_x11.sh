@@ -67,21 +67,14 @@ xdotool windowfocus --sync "$win"
 play e r t
 close_result_and_quit
 
-# Slow first: a clean pass at 60 raises the tempo to 72; Esc before a note writes no line.
+# Slow first: a clean pass at 60 raises the tempo to 72; Esc before a note writes no line. Then
+# listen and repeat: the one phrase is played (1.8 s at 168), then played back.
 start ramp --midi-out "trace:$WORK/ramp.trace" --practice "$WORK/song.txt" --ramp 60 --tempo 72
-caption 'ムルテカ  [練習 テンポ60 0/4]'
-xdotool windowfocus --sync "$win"
-play e r t; chord; caption 'ムルテカ  [練習 テンポ72 0/4]'
-xdotool key Escape
-close_result_and_quit
-
-# Listen, then repeat: the one phrase is played (1.8 s at 168), then played back.
+caption 'ムルテカ  [練習 テンポ60 0/4]'; xdotool windowfocus --sync "$win"
+play e r t; chord; caption 'ムルテカ  [練習 テンポ72 0/4]'; xdotool key Escape; close_result_and_quit
 start echo --midi-out "trace:$WORK/echo.trace" --practice "$WORK/song.txt" --echo --tempo 168
-caption 'ムルテカ  [練習 聴いてまねる 1/1]'
-xdotool windowfocus --sync "$win"
-sleep 3
-play e r t; chord
-close_result_and_quit
+caption 'ムルテカ  [練習 聴いてまねる 1/1]'; xdotool windowfocus --sync "$win"
+sleep 3; play e r t; chord; close_result_and_quit
 
 start dialog --midi-out "trace:$WORK/dialog.trace"
 xdotool windowfocus --sync "$win"
