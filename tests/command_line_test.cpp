@@ -98,13 +98,16 @@ TEST(CommandLine, RecordTakesOneMusicFileAndOneMidiFile) {
 }
 
 TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
-    const auto p = ParseCommandLine({"--practice", "a.txt", "--in-time", "--metronome", "--from",
-                                     "3", "--to=5", "--repeat-clean", "2", "--tempo", "60"});
+    const auto p =
+        ParseCommandLine({"--practice", "a.txt", "--in-time", "--metronome", "--from", "3",
+                          "--to=5", "--repeat-clean", "2", "--tempo", "60", "--ramp", "48"});
     EXPECT_EQ(p.error, "");
     EXPECT_EQ(p.practiceFile, "a.txt");
     EXPECT_TRUE(p.inTime && p.metronome);
     EXPECT_EQ(p.fromLine * 1000 + p.toLine * 100 + p.cleanRepeats * 10, 3520);
     EXPECT_EQ(p.commandLineFile, "");
+    EXPECT_EQ(p.rampFrom, 48);
+    EXPECT_TRUE(ParseCommandLine({"--practice", "a.txt", "--echo"}).echo);
     EXPECT_TRUE(ParseCommandLine({"--practice-dialog"}).practiceDialog);
     EXPECT_EQ(ParseCommandLine({"--practice", "a.txt", "--record", "t.mid"}).error, "");
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
@@ -113,6 +116,10 @@ TEST(CommandLine, PracticeTakesItsFileAndItsOptionsNeedIt) {
              {"--practice", "a.txt", "--metronome"},
              {"--practice", "a.txt", "--from", "5", "--to", "4"},
              {"--practice", "a.txt", "--repeat-clean", "0"},
+             {"--ramp", "60"},
+             {"--echo"},
+             {"--practice", "a.txt", "--echo", "--in-time"},
+             {"--practice", "a.txt", "--ramp", "0"},
              {"--practice", "a.txt", "b.txt"},
              {"--practice", "a.txt", "--practice-dialog"},
              {"--practice", "a.txt", "--play", "b.txt"},

@@ -170,4 +170,42 @@ TEST(PracticeHistory, TerminalChartDrawsAccuracyInEighthsOfARow) {
     }
 }
 
+// The song list: newest first, then the songs folder's, a gone file kept. The minutes per day: a
+// practice counts on its own date; the bars are eighths of the busiest day's 24 cells.
+TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
+    setenv("TZ", "JST-9", 1);
+    tzset();
+    std::vector<HistoryEntry> history;
+    for (const auto& [when, file, wrong, seconds] :
+         std::vector<std::tuple<std::string, std::string, int, int>>{
+             {"11-23T08", "/s/a.txt", 0, 600},
+             {"12-01T08", "/gone/b.txt", 0, 30},
+             {"12-07T08", "/s/a.txt", 2, 60},
+             {"12-07T09", "/s/c.mid（右手）", 0, 120}}) {
+        history.push_back(*ParseEntry("2026-" + when + ":00:00+09:00\t" + file +
+                                      "\twait\t84\t8\t8\t" + std::to_string(wrong) + "\t\t\t\t\t" +
+                                      std::to_string(seconds)));
+    }
+    std::vector<std::string> lines;
+    for (const auto& entry : SongList(history, {"/s/d.txt", "/s/a.txt"}, [](const std::string& f) {
+             return f == "/s/a.txt" || f == "/s/c.mid" || f == "/s/d.txt";
+         }))
+        lines.push_back(entry.path + " " + SongListLine(entry));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "/s/c.mid c.mid（右手）  最後 100%  最高 100%  2026-12-07  2.0分",
+                         "/s/a.txt a.txt  最後 80%  最高 100%  2026-12-07  11.0分",
+                         "/gone/b.txt b.txt  最後 100%  最高 100%  2026-12-01  0.5分  "
+                         "（ﾌｧｲﾙがありません）",
+                         "/s/d.txt d.txt"}));
+    const std::string text = PracticeDays(history, 1796634245);  // 2026-12-07 18:04:05 JST
+    const std::string rows[] = {"  11-24 │" + std::string(24, ' ') + " 0.0分\n",
+                                "  12-01 │████" + std::string(20, ' ') + " 0.5分\n",
+                                "  12-07 │████████████████████████ 3.0分\n",
+                                "  合計 3.5分、練習した日 2日\n"};
+    for (const std::string& row : rows) {
+        EXPECT_NE(text.find(row), std::string::npos) << row << text;
+    }
+    EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
+}
+
 }  // namespace

@@ -99,6 +99,14 @@ const Row Rows[] = {
     {"to", "LINE", "the passage's last line", Number{&C::toLine, 1, 999999}},
     {"repeat-clean", "N", "end the passage after N clean plays in a row",
      Number{&C::cleanRepeats, 1, 99}},
+    {"ramp", "START",
+     "slow first, then faster: loop the passage from tempo\nSTART, a step faster after each clean "
+     "pass up to --tempo,\na step slower after two faulty passes in a row",
+     Number{&C::rampFrom, 1, 999}},
+    {"echo", "",
+     "listen, then repeat: each phrase (a bar, or a line of the\nfile) is played, then played "
+     "back by you; a wrong one is\nplayed again, after three misses the next comes",
+     &C::echo},
     {"practice-dialog", "", "open the practice dialog at start", &C::practiceDialog},
     {"tempo", "N",
      "tempo of --play, --export-midi, --render-wav, --record and\n--practice (default 126)",
@@ -282,10 +290,14 @@ void TakeValues(const QCommandLineParser& parser, const Sorted& sorted, CommandL
 // The practice options need --practice, and --practice needs the window to itself.
 std::string PracticeProblem(const CommandLine& c, bool noMusicFile) {
     const bool practice = !c.practiceFile.empty();
-    if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0) &&
+    if ((c.inTime || c.metronome || c.fromLine > 0 || c.toLine > 0 || c.cleanRepeats > 0 ||
+         c.rampFrom > 0 || c.echo) &&
         !practice) {
-        return "--in-time, --metronome, --from, --to and --repeat-clean need --practice FILE";
+        return "--in-time, --metronome, --from, --to, --repeat-clean, --ramp and --echo need "
+               "--practice FILE";
     }
+    if (c.echo && (c.inTime || c.rampFrom > 0))
+        return "--echo judges the play-back as wait mode: not with --in-time or --ramp";
     if (c.metronome && !c.inTime) return "--metronome needs --in-time";
     if (c.fromLine > 0 && c.toLine > 0 && c.toLine < c.fromLine) {
         return "--to names a line before --from";

@@ -35,6 +35,8 @@ struct CommandLine {
     int fromLine = 0;      // the passage's first line; 0: the song's start
     int toLine = 0;        // its last line; 0: the song's end
     int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
+    bool echo = false;     // --echo: listen, then repeat, phrase by phrase
+    int rampFrom = 0;      // --ramp: the passage loops from this tempo up to --tempo; 0: none
     // --practice-history: the practice history, of one music file (input) or of all; --chart
     // names a PNG picture to draw its accuracy chart in.
     std::string chart;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 
@@ -278,6 +279,15 @@ int PracticeHistory(const CommandLine& command) {
         return Failed;
     }
     std::cout << "練習の記録（" << path.string() << "）\n\n" << practice::HistoryReport(songs);
+    std::vector<practice::HistoryEntry> mine;
+    for (const auto& song : songs)
+        mine.insert(mine.end(), song.entries.begin(), song.entries.end());
+    std::cout << "\n" << practice::PracticeDays(mine, std::time(nullptr));
+    if (!command.input.empty()) {
+        if (const std::string bars = practice::LastPracticeBars(history.entries, command.input);
+            !bars.empty())
+            std::cout << "\n" << bars;
+    }
     if (command.chart.empty()) return Written;
     std::error_code error;
     if (std::filesystem::equivalent(path, command.chart, error)) {

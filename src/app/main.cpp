@@ -183,6 +183,8 @@ int main(int argc, char** argv) {
                 request.fromLine = command.fromLine;
                 request.toLine = command.toLine;
                 request.cleanRepeats = command.cleanRepeats;
+                request.rampFrom = command.rampFrom;
+                request.echo = command.echo;
                 request.metronome = command.metronome;
                 request.choices = app::ChoicesOf(command);
                 request.melody = command.melody;

@@ -1,6 +1,7 @@
 #include "history_report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <ctime>
@@ -154,6 +155,114 @@ std::string AccuracyChart(const SongHistory& song) {
     return chart;
 }
 
+std::vector<SongListEntry> SongList(const std::vector<HistoryEntry>& history,
+                                    const std::vector<std::string>& folderFiles,
+                                    const std::function<bool(const std::string&)>& exists) {
+    std::vector<SongListEntry> songs;
+    std::vector<std::int64_t> newest;
+    for (const HistoryEntry& e : history) {
+        auto it = std::find_if(songs.begin(), songs.end(),
+                               [&e](const SongListEntry& s) { return s.song == e.file; });
+        if (it == songs.end()) {
+            SongListEntry entry;
+            entry.song = entry.path = e.file;
+            // A part, a hand or the melody of a file is named after it: "（右手）".
+            const std::size_t open = e.file.rfind("（");
+            if (!exists(e.file) && open != std::string::npos && e.file.ends_with("）"))
+                entry.path = e.file.substr(0, open);
+            entry.practised = true;
+            entry.missing = !exists(entry.path);
+            songs.push_back(entry);
+            newest.push_back(0);
+            it = songs.end() - 1;
+        }
+        const double accuracy = Accuracy(e);
+        it->lastAccuracy = accuracy;
+        it->bestAccuracy = std::max(it->bestAccuracy, accuracy);
+        it->lastDate = e.time.substr(0, 10);
+        it->minutes += e.seconds / 60;
+        newest[static_cast<std::size_t>(it - songs.begin())] = EntrySeconds(e).value_or(0);
+    }
+    std::vector<std::size_t> order(songs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&newest](std::size_t a, std::size_t b) { return newest[a] > newest[b]; });
+    std::vector<SongListEntry> list;
+    for (const std::size_t i : order) list.push_back(songs[i]);
+    std::vector<std::string> files = folderFiles;
+    std::sort(files.begin(), files.end());
+    for (const std::string& file : files) {
+        if (std::none_of(songs.begin(), songs.end(),
+                         [&file](const SongListEntry& s) { return s.path == file; })) {
+            SongListEntry entry;
+            entry.song = entry.path = file;
+            list.push_back(entry);
+        }
+    }
+    return list;
+}
+
+bool SongMatches(const SongListEntry& entry, const std::string& typed) {
+    auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    return lower(entry.song).find(lower(typed)) != std::string::npos;
+}
+
+std::string SongListLine(const SongListEntry& entry) {
+    const std::size_t slash = entry.song.rfind('/');
+    std::string line = slash == std::string::npos ? entry.song : entry.song.substr(slash + 1);
+    if (entry.practised) {
+        line += "  最後 " + Percent(entry.lastAccuracy) + "  最高 " + Percent(entry.bestAccuracy) +
+                "  " + entry.lastDate + "  " + Fixed(entry.minutes) + "分";
+    }
+    if (entry.missing) line += "  （ﾌｧｲﾙがありません）";
+    return line;
+}
+
+std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+    constexpr int Days = 14;
+    constexpr int BarCells = 24;
+    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
+    std::tm today{};
+    localtime_r(&now, &today);
+    today.tm_hour = 12;  // noon: a day back is a date back, whatever the offset
+    const std::time_t noon = timegm(&today);
+    std::vector<std::string> dates;
+    std::vector<double> minutes(Days, 0.0);
+    for (int k = Days - 1; k >= 0; --k) {
+        const std::time_t day = noon - static_cast<std::time_t>(k) * 86400;
+        std::tm tm{};
+        gmtime_r(&day, &tm);
+        char buffer[16];
+        std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &tm);
+        dates.emplace_back(buffer);
+    }
+    for (const HistoryEntry& e : history) {
+        const auto at = std::find(dates.begin(), dates.end(), e.time.substr(0, 10));
+        if (at != dates.end())
+            minutes[static_cast<std::size_t>(at - dates.begin())] += e.seconds / 60;
+    }
+    const double most = *std::max_element(minutes.begin(), minutes.end());
+    double total = 0;
+    int daysPractised = 0;
+    std::string text = "練習した時間（この14日間、1日あたりの分）\n";
+    for (int k = 0; k < Days; ++k) {
+        const double m = minutes[static_cast<std::size_t>(k)];
+        total += m;
+        daysPractised += m > 0 ? 1 : 0;
+        const long eighths = most > 0 ? std::lround(m / most * BarCells * 8) : 0;
+        std::string bar;
+        for (long i = 0; i < eighths / 8; ++i) bar += "█";
+        bar += Eighths[eighths % 8];
+        text += "  " + dates[static_cast<std::size_t>(k)].substr(5) + " │" + Pad(bar, BarCells) +
+                " " + Fixed(m) + "分\n";
+    }
+    text += "  合計 " + Fixed(total) + "分、練習した日 " + std::to_string(daysPractised) + "日\n";
+    return text;
+}
+
 std::string HistoryReport(const std::vector<SongHistory>& songs) {
     std::string text;
     for (const SongHistory& song : songs) {
@@ -186,6 +295,9 @@ std::string HistoryReport(const std::vector<SongHistory>& songs) {
             text += line + "\n";
         }
         text += AccuracyChart(song);
+        if (const auto highest = HighestCleanRampTempo(song.entries)) {
+            text += "        テンポ上げ: ミスなしの最高テンポ " + std::to_string(*highest) + "\n";
+        }
     }
     return text;
 }

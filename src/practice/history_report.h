@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +29,30 @@ std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
 
 // The table and the charts, ready for the terminal (UTF-8, lines end with \n).
 std::string HistoryReport(const std::vector<SongHistory>& songs);
+// The minutes practised on each of the last 14 days up to `now` (a practice counts on the date of
+// its own time), a bar of eighth blocks each, and the sum: "練習した時間".
+std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now);
+
+// The practice dialog's song list: the songs of the history, newest first, then the files of the
+// songs folder not yet practised, by name.
+struct SongListEntry {
+    std::string song;  // as the history names it: a path, perhaps with "（右手）" after it
+    std::string path;  // the file to open
+    bool practised = false;
+    bool missing = false;  // the file is gone; the history keeps it
+    double lastAccuracy = 0;
+    double bestAccuracy = 0;
+    std::string lastDate;  // YYYY-MM-DD
+    double minutes = 0;    // all practices of the song
+};
+std::vector<SongListEntry> SongList(const std::vector<HistoryEntry>& history,
+                                    const std::vector<std::string>& folderFiles,
+                                    const std::function<bool(const std::string&)>& exists);
+// Whether the entry shows for the typed text: its path contains it, ASCII letters in any case.
+bool SongMatches(const SongListEntry& entry, const std::string& typed);
+// One line of the list: "曲.txt（右手）  最後 80%  最高 100%  2026-12-07  12.5分".
+std::string SongListLine(const SongListEntry& entry);
+
 // One song's chart: four rows of eighth blocks, a column per practice (the latest 60), and a
 // line of figures for those who do not see the chart.
 std::string AccuracyChart(const SongHistory& song);

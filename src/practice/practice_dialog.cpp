@@ -1,11 +1,17 @@
 #include "practice_dialog.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <algorithm>
 
 #include "accessible_widgets.h"
 #include "fonts.h"
 #include "message_box.h"
+#include "practice_history.h"
 #include "song_import.h"
+#include "songs_folder.h"
 #include "twips.h"
 
 namespace practice {
@@ -14,7 +20,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     setObjectName(QStringLiteral("PracticeDialog"));
     setWindowTitle(QStringLiteral("練習"));
     setFont(ui::GothicFont(9.75));
-    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(3400, *this));
+    setFixedSize(ui::twipsToPixelsX(7935, *this), ui::twipsToPixelsY(5350, *this));
     auto place = [this](QWidget* w, int left, int top, int width, int height) {
         w->setGeometry(ui::twipsRect(left, top, width, height, *this));
     };
@@ -40,10 +46,13 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
 
     label("練習：", 100, 930, 1100);
     m_option1 = new QRadioButton(QStringLiteral("1音ずつ待つ(&W)"), this);
-    place(m_option1, 1215, 880, 2200, 300);
+    place(m_option1, 1215, 880, 1750, 300);
     m_option2 = new QRadioButton(QStringLiteral("ﾃﾝﾎﾟどおり(&I)"), this);
-    place(m_option2, 3500, 880, 2200, 300);
-    (last.inTime ? m_option2 : m_option1)->setChecked(true);
+    place(m_option2, 3000, 880, 1600, 300);
+    // Listen, then repeat: the program plays a phrase, the player plays it back.
+    m_option3 = new QRadioButton(QStringLiteral("聴いてまねる(&E)"), this);
+    place(m_option3, 4650, 880, 1780, 300);
+    (last.inTime ? m_option2 : last.echo ? m_option3 : m_option1)->setChecked(true);
 
     QLabel* label3 = label("ﾃﾝﾎﾟ(&T):", 100, 1430, 1100);
     m_combo1 = new ui::NamedComboBox(this);
@@ -54,8 +63,19 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_combo1->setCurrentIndex(tempoIndex >= 0 ? tempoIndex : m_combo1->findText("126"));
     label3->setBuddy(m_combo1);
     m_check1 = new QCheckBox(QStringLiteral("ﾒﾄﾛﾉｰﾑ(&M)"), this);
-    place(m_check1, 3500, 1380, 2200, 300);
+    place(m_check1, 3500, 1380, 1400, 300);
     m_check1->setChecked(last.metronome);
+    // Slow first, then faster: the passage loops from this tempo up to the tempo above.
+    QLabel* label9 = label("ﾃﾝﾎﾟ上げ(&U):", 4950, 1430, 1250);
+    m_combo4 = new ui::NamedComboBox(this);
+    m_combo4->setObjectName(QStringLiteral("Combo4"));
+    place(m_combo4, 6200, 1380, 1640, 300);
+    m_combo4->addItem(QStringLiteral("しない"), 0);
+    for (const int tempo : PracticeTempi) {
+        m_combo4->addItem(QString::number(tempo) + QStringLiteral("から"), tempo);
+    }
+    m_combo4->setCurrentIndex(std::max(0, m_combo4->findData(last.rampFrom)));
+    label9->setBuddy(m_combo4);
 
     // A passage: 0 in either box means the song's own start or end.
     QLabel* label4 = label("行(&L):", 100, 1910, 1100);
@@ -103,6 +123,37 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_label8->setBuddy(m_combo3);
 
     m_command2->setDefault(true);
+
+    QLabel* label10 = label("曲の一覧(&G)：", 100, 3350, 6000);
+    m_list1 = new QListWidget(this);
+    m_list1->setObjectName(QStringLiteral("List1"));
+    place(m_list1, 80, 3600, 7760, 1650);
+    label10->setBuddy(m_list1);
+    m_list1->setAccessibleName(QStringLiteral("曲の一覧"));
+    std::vector<std::string> folderFiles;
+    const QString songs = performance::SongsFolder(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation));
+    if (!songs.isEmpty()) {
+        for (const QFileInfo& file :
+             QDir(songs).entryInfoList({QStringLiteral("*.txt")}, QDir::Files))
+            folderFiles.push_back(file.absoluteFilePath().toStdString());
+    }
+    m_songs = SongList(ReadHistory(HistoryPath()).entries, folderFiles, [](const std::string& f) {
+        std::error_code error;
+        return std::filesystem::is_regular_file(f, error);
+    });
+    for (const SongListEntry& song : m_songs) {
+        auto* item = new QListWidgetItem(QString::fromStdString(SongListLine(song)), m_list1);
+        item->setData(Qt::UserRole, QString::fromStdString(song.path));
+        if (song.missing) item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+    }
+    connect(m_list1, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        if (!(item->flags() & Qt::ItemIsEnabled)) return;
+        m_text1->setText(item->data(Qt::UserRole).toString());
+        Command2_Click();
+    });
+    connect(m_text1, &QLineEdit::textEdited, this, [this] { Text1_Edited(); });
     picture2->lower();
 
     // Screen readers say the boxes by their labels' words.
@@ -113,11 +164,13 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
     m_spin3->setAccessibleName(ui::WithoutAccessKey(label6->text()));
     m_combo2->setAccessibleName(QStringLiteral("パート"));
     m_combo3->setAccessibleName(QStringLiteral("手"));
+    m_combo4->setAccessibleName(ui::WithoutAccessKey(label9->text()));
 
     connect(m_command1, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(m_option2, &QRadioButton::toggled, this, [this] { Option_Click(); });
+    connect(m_option3, &QRadioButton::toggled, this, [this] { Option_Click(); });
     connect(m_text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
     Option_Click();
     Text1_Change();
@@ -148,6 +201,7 @@ PracticeRequest PracticeDialog::Request() const {
     PracticeRequest request;
     request.file = m_text1->text().trimmed().toStdString();
     request.inTime = m_option2->isChecked();
+    request.echo = m_option3->isChecked();
     request.tempo = m_combo1->currentText().toInt();
     request.metronome = request.inTime && m_check1->isChecked();
     request.fromLine = m_spin1->value();
@@ -157,6 +211,7 @@ PracticeRequest PracticeDialog::Request() const {
         std::swap(request.fromLine, request.toLine);
     }
     request.cleanRepeats = m_spin3->value();
+    request.rampFrom = request.echo ? 0 : m_combo4->currentData().toInt();
     request.melody = m_check2->isChecked();
     if (!m_combo2->isHidden())
         request.choices.part = import::PartOfListIndex(m_combo2->currentIndex());
@@ -169,9 +224,28 @@ PracticeRequest PracticeDialog::Request() const {
 void PracticeDialog::Option_Click() {
     // The metronome clicks only while the song keeps time.
     m_check1->setEnabled(m_option2->isChecked());
+    // Listening and repeating goes phrase by phrase at one tempo.
+    m_combo4->setEnabled(!m_option3->isChecked());
+}
+
+void PracticeDialog::Text1_Edited() {
+    const std::string typed = m_text1->text().trimmed().toStdString();
+    m_filtered = !typed.empty();
+    for (int i = 0; i < m_list1->count(); ++i) {
+        m_list1->item(i)->setHidden(!SongMatches(m_songs[static_cast<std::size_t>(i)], typed));
+    }
 }
 
 void PracticeDialog::Command2_Click() {
+    // A name that is no file: the song the list shows first for it (Enter after typing).
+    if (m_filtered && !QFileInfo(m_text1->text().trimmed()).isFile()) {
+        for (int i = 0; i < m_list1->count(); ++i) {
+            const QListWidgetItem* item = m_list1->item(i);
+            if (item->isHidden() || !(item->flags() & Qt::ItemIsEnabled)) continue;
+            m_text1->setText(item->data(Qt::UserRole).toString());
+            break;
+        }
+    }
     const QString name = m_text1->text().trimmed();
     if (!QFileInfo(name).isFile()) {
         ui::showMessage(this, {QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。"),

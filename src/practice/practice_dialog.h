@@ -5,18 +5,18 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <optional>
 
+#include "history_report.h"
 #include "misc_file.h"
 #include "practice_request.h"
+#include "tempo_ramp.h"
 
 namespace practice {
-
-// The tempi offered: the performance dialog's 108 to 168, and slower ones for learning.
-inline constexpr int PracticeTempi[] = {60, 72, 84, 96, 108, 126, 138, 150, 168};
 
 class PracticeDialog : public QDialog {
     Q_OBJECT
@@ -35,6 +35,7 @@ class PracticeDialog : public QDialog {
     QLineEdit* Text1() { return m_text1; }
     QRadioButton* Option1() { return m_option1; }
     QRadioButton* Option2() { return m_option2; }
+    QRadioButton* Option3() { return m_option3; }
     QComboBox* Combo1() { return m_combo1; }
     QCheckBox* Check1() { return m_check1; }
     QSpinBox* Spin1() { return m_spin1; }
@@ -46,12 +47,17 @@ class PracticeDialog : public QDialog {
     QCheckBox* Check2() { return m_check2; }
     QComboBox* Combo2() { return m_combo2; }
     QComboBox* Combo3() { return m_combo3; }
+    QComboBox* Combo4() { return m_combo4; }
+    QListWidget* List1() { return m_list1; }
+    // Typing in the name box: the song list shows the songs whose path holds the text.
+    void Text1_Edited();
 
   private:
     performance::FileNameBox* m_text1 = nullptr;
     QPushButton* m_command3 = nullptr;
     QRadioButton* m_option1 = nullptr;
     QRadioButton* m_option2 = nullptr;
+    QRadioButton* m_option3 = nullptr;
     QComboBox* m_combo1 = nullptr;
     QCheckBox* m_check1 = nullptr;
     QSpinBox* m_spin1 = nullptr;
@@ -64,7 +70,12 @@ class PracticeDialog : public QDialog {
     QComboBox* m_combo2 = nullptr;
     QLabel* m_label8 = nullptr;
     QComboBox* m_combo3 = nullptr;
-    QString m_partsOf;  // the file whose parts the list holds
+    QComboBox* m_combo4 = nullptr;  // slow first: the tempo to start from, or none
+    // The songs practised before, newest first, then the songs folder's; a gone file greyed.
+    QListWidget* m_list1 = nullptr;
+    std::vector<SongListEntry> m_songs;
+    bool m_filtered = false;  // the player typed a part of a name
+    QString m_partsOf;        // the file whose parts the list holds
     QString m_lastChosen;
 };
 

@@ -192,6 +192,25 @@ std::int16_t ChooseLayout(const Song& song) {
     return best;
 }
 
+std::optional<double> BarAccuracy(const BarFigures& bar) {
+    const std::uint64_t all = bar.played + bar.wrong + bar.missed;
+    if (all == 0) return {};
+    return 100.0 * static_cast<double>(bar.played) / static_cast<double>(all);
+}
+
+BarGrade GradeOf(const BarFigures& bar, Mode mode) {
+    const auto accuracy = BarAccuracy(bar);
+    if (!accuracy) return BarGrade::NotPlayed;
+    BarGrade grade = *accuracy >= 100  ? BarGrade::Good
+                     : *accuracy >= 75 ? BarGrade::Fair
+                                       : BarGrade::Poor;
+    if (mode == Mode::InTime) {
+        const double d = bar.largestDeviationMs;
+        grade = std::max(grade, d < 50 ? BarGrade::Good : d < 90 ? BarGrade::Fair : BarGrade::Poor);
+    }
+    return grade;
+}
+
 PracticeEngine::PracticeEngine(Song song, PracticeOptions options)
     : m_song(std::move(song)),
       m_options(options),
@@ -305,6 +324,7 @@ Reaction PracticeEngine::waitNoteOn(Note note, TimePoint now) {
     m_struck[k] = true;
     ++m_struckCount;
     ++m_played;
+    ++m_tally[m_step].played;
     if (m_struckCount < step.noteCount) {
         reaction.meaning = Meaning::Part;
         return reaction;
@@ -345,6 +365,7 @@ Reaction PracticeEngine::inTimeNoteOn(Note note, TimePoint now) {
             if (deviation > 0) ++m_late;
             recordDeviation(deviation);
             StepTally& tally = m_tally[live.step];
+            ++tally.played;
             tally.largestDeviationMs = std::max(tally.largestDeviationMs, std::abs(deviation));
             if (live.hits == step.noteCount) {
                 if (live.pass == m_pass) {
@@ -552,6 +573,17 @@ Result PracticeEngine::result() const {
     } else if (m_started) {
         const TimePoint end = m_finished ? m_endTime : m_songStart;
         r.seconds = std::max(0.0, Millis(end - m_songStart) / 1000);
+    }
+    for (std::size_t i = 0; i < m_tally.size(); ++i) {
+        const Step& step = m_song.steps[i];
+        if (r.bars.empty() || r.bars.back().line != step.line) r.bars.push_back({step.line});
+        BarFigures& bar = r.bars.back();
+        const StepTally& t = m_tally[i];
+        bar.notes += static_cast<std::uint64_t>(step.noteCount);
+        bar.played += t.played;
+        bar.wrong += t.wrong;
+        bar.missed += t.missed;
+        bar.largestDeviationMs = std::max(bar.largestDeviationMs, t.largestDeviationMs);
     }
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < m_tally.size(); ++i) {

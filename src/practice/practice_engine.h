@@ -171,6 +171,22 @@ struct Place {
     double largestDeviationMs = 0;  // absolute
 };
 
+// A bar's figures: a bar is a line of the music file, the steps that start on it.
+struct BarFigures {
+    std::uint64_t line = 1;
+    std::uint64_t notes = 0;   // in one pass
+    std::uint64_t played = 0;  // all passes: played (wait) or hit (in time)
+    std::uint64_t wrong = 0;
+    std::uint64_t missed = 0;
+    double largestDeviationMs = 0;  // absolute, in time
+};
+// played / (played + wrong + missed) in percent; nothing for a bar not yet reached.
+std::optional<double> BarAccuracy(const BarFigures& bar);
+// How a bar went, for its colour: by its accuracy (100%, at least 75%, less), in time also by
+// its largest deviation (under 50 ms, under 90 ms, more), whichever is worse.
+enum class BarGrade { NotPlayed, Good, Fair, Poor };
+BarGrade GradeOf(const BarFigures& bar, Mode mode);
+
 struct Result {
     Mode mode = Mode::Wait;
     int tempo = 126;
@@ -184,9 +200,14 @@ struct Result {
     std::optional<double> medianMs;  // in time, with at least one hit
     std::optional<double> spreadMs;
     double seconds = 0;
-    std::uint64_t passes = 0;   // passes played to their end
-    bool completed = false;     // ended by itself, not by Stop()
-    std::vector<Place> places;  // at most three, the worst first
+    std::uint64_t passes = 0;      // passes played to their end
+    bool completed = false;        // ended by itself, not by Stop()
+    std::vector<Place> places;     // at most three, the worst first
+    std::vector<BarFigures> bars;  // every bar of the passage, in its order
+    // Set by whoever ramps the tempo (TempoRamp): the ramp's start, 0 when the tempo stays, and
+    // the highest tempo a pass was played clean at.
+    int rampFrom = 0;
+    std::optional<int> highestCleanTempo;
 };
 
 class PracticeEngine {
@@ -227,6 +248,7 @@ class PracticeEngine {
 
   private:
     struct StepTally {
+        std::uint64_t played = 0;
         std::uint64_t wrong = 0;
         std::uint64_t missed = 0;
         double largestDeviationMs = 0;

@@ -125,6 +125,33 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// "1:4/0/0/12.5 2:3/2/1/40.0"
+bool ParseBars(const std::string& text, std::vector<BarFigures>& bars) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string item = text.substr(start, end - start);
+        start = end + 1;
+        const std::size_t colon = item.find(':');
+        std::vector<std::string> parts;
+        for (std::size_t at = colon + 1; colon != std::string::npos;) {
+            const std::size_t slash = item.find('/', at);
+            parts.push_back(item.substr(at, slash - at));
+            if (slash == std::string::npos) break;
+            at = slash + 1;
+        }
+        BarFigures bar;
+        if (parts.size() != 4 || !ParseNumber(item.substr(0, colon), bar.line) ||
+            !ParseNumber(parts[0], bar.played) || !ParseNumber(parts[1], bar.wrong) ||
+            !ParseNumber(parts[2], bar.missed) || !ParseNumber(parts[3], bar.largestDeviationMs) ||
+            !std::isfinite(bar.largestDeviationMs))
+            return false;
+        bars.push_back(bar);
+    }
+    return !bars.empty();
+}
+
 std::string ModeField(Mode mode) {
     return mode == Mode::Wait ? "wait" : "in-time";
 }
@@ -159,6 +186,8 @@ HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t 
         entry.medianMs = result.medianMs;
     }
     entry.seconds = result.seconds;
+    entry.rampFrom = result.rampFrom;
+    entry.bars = result.bars;
     return entry;
 }
 
@@ -180,6 +209,18 @@ std::string FormatEntry(const HistoryEntry& e) {
         if (i > 0) line += '\t';
         line += fields[i];
     }
+    if (e.rampFrom > 0 || !e.bars.empty()) {
+        line += '\t' + (e.rampFrom > 0 ? std::to_string(e.rampFrom) : std::string());
+    }
+    if (!e.bars.empty()) {
+        line += '\t';
+        for (const BarFigures& bar : e.bars) {
+            if (line.back() != '\t') line += ' ';
+            line += std::to_string(bar.line) + ':' + std::to_string(bar.played) + '/' +
+                    std::to_string(bar.wrong) + '/' + std::to_string(bar.missed) + '/' +
+                    Decimal(bar.largestDeviationMs);
+        }
+    }
     return line;
 }
 
@@ -192,7 +233,7 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
         if (tab == std::string::npos) break;
         start = tab + 1;
     }
-    if (fields.size() != Columns) return {};
+    if (fields.size() < Columns || fields.size() > Columns + 2) return {};
     HistoryEntry e;
     e.time = fields[0];
     if (e.time.size() < 19 || e.time[4] != '-' || e.time[10] != 'T') return {};
@@ -215,6 +256,10 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
                     ParseNumber(fields[11], e.seconds) && std::isfinite(e.seconds) &&
                     e.seconds >= 0 && std::isfinite(median);
     if (!ok) return {};
+    if (fields.size() > Columns && !(fields[Columns].empty() && fields.size() > Columns + 1) &&
+        !(ParseNumber(fields[Columns], e.rampFrom) && e.rampFrom >= 1 && e.rampFrom <= 999))
+        return {};
+    if (fields.size() > Columns + 1 && !ParseBars(fields[Columns + 1], e.bars)) return {};
     if (!fields[10].empty()) e.medianMs = median;
     return e;
 }
@@ -401,11 +446,17 @@ std::vector<Figure> Figures(const Result& r, const Best& b) {
     }
     figures.push_back(
         {"かかった時間", Decimal(r.seconds) + "秒", b.seconds ? Decimal(*b.seconds) + "秒" : ""});
+    if (r.rampFrom > 0) {
+        figures.push_back({"ミスなしの最高テンポ",
+                           r.highestCleanTempo ? std::to_string(*r.highestCleanTempo) : "なし",
+                           ""});
+    }
     return figures;
 }
 
 std::string Heading(const Result& r) {
     std::string text = std::string(ModeLabel(r.mode)) + "・テンポ" + std::to_string(r.tempo);
+    if (r.rampFrom > 0) text += "・テンポ" + std::to_string(r.rampFrom) + "から上げる";
     if (r.passes > 1) text += "・" + std::to_string(r.passes) + "回通し";
     if (!r.completed) text += "・途中で終了";
     return text;
@@ -457,6 +508,17 @@ std::string ResultMessage(const Result& result, const Best& best, const std::str
         text += "\n練習し直すとよい所:\n";
         for (const auto& p : places) text += p + "\n";
     }
+    // The bars to work on (the map's yellow and red ones); the whole list is the map's and
+    // --practice-history's.
+    std::vector<BarFigures> faulty;
+    for (const BarFigures& bar : result.bars) {
+        const BarGrade grade = GradeOf(bar, result.mode);
+        if (grade == BarGrade::Fair || grade == BarGrade::Poor) faulty.push_back(bar);
+    }
+    if (!faulty.empty()) {
+        text += "\n小節ごと:\n";
+        for (const auto& line : BarTexts(faulty, result.mode)) text += line + "\n";
+    }
     if (!text.empty() && text.back() == '\n') text.pop_back();
     return text;
 }
@@ -465,6 +527,46 @@ std::string UnplayableMessage(const Song& song) {
     const std::string names = UnplayableNames(song);
     if (names.empty()) return {};
     return "この鍵盤にない音があります: " + names + "。その音は飛ばして進みます。";
+}
+
+std::optional<int> HighestCleanRampTempo(const std::vector<HistoryEntry>& entries) {
+    std::optional<int> highest;
+    for (const HistoryEntry& e : entries) {
+        const bool clean = e.rampFrom > 0 && e.wrong == 0 && e.missed.value_or(0) == 0 &&
+                           e.songNotes > 0 && e.played == e.songNotes;
+        if (clean) highest = std::max(highest.value_or(0), e.tempo);
+    }
+    return highest;
+}
+
+std::vector<std::string> BarTexts(const std::vector<BarFigures>& bars, Mode mode) {
+    std::vector<std::string> texts;
+    for (const BarFigures& bar : bars) {
+        std::string text = std::to_string(bar.line) + "小節目 ";
+        if (const auto accuracy = BarAccuracy(bar)) {
+            text += "正確さ " + std::to_string(std::lround(*accuracy)) + "%";
+            if (mode == Mode::InTime && bar.largestDeviationMs > 0)
+                text += "、ずれ最大 " + Decimal(bar.largestDeviationMs) + "ms";
+        } else {
+            text += "まだ弾いていません";
+        }
+        texts.push_back(text);
+    }
+    return texts;
+}
+
+std::string LastPracticeBars(const std::vector<HistoryEntry>& history, const std::string& file) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(file, error);
+    const std::string name = error ? file : absolute.lexically_normal().string();
+    for (auto e = history.rbegin(); e != history.rend(); ++e) {
+        if (e->file != name || e->bars.empty()) continue;
+        std::string text = "最後の練習（" + e->time + "、" + std::string(ModeLabel(e->mode)) +
+                           "・テンポ" + std::to_string(e->tempo) + "）の小節ごと:\n";
+        for (const auto& line : BarTexts(e->bars, e->mode)) text += "  " + line + "\n";
+        return text;
+    }
+    return {};
 }
 
 double Accuracy(const HistoryEntry& e) {

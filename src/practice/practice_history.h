@@ -4,8 +4,10 @@
 //
 // The columns, in order: ISO 8601 time, the file's absolute path, "wait" or "in-time", tempo,
 // notes in the song, notes played or hit, wrong, missed, early, late, median deviation ms,
-// seconds taken. A figure that does not apply (missed, early, late and the median in wait mode;
-// the median without a hit) is an empty field.
+// seconds taken; a 13th column for a pass of a tempo ramp: the ramp's start tempo, else empty;
+// a 14th with the figures of each bar: "LINE:played/wrong/missed/largest deviation ms" apart
+// by blanks. Lines of 12 or 13 columns read as before. A figure that does not apply (missed, early,
+// late and the median in wait mode; the median without a hit) is an empty field.
 #pragma once
 
 #include <ctime>
@@ -32,6 +34,8 @@ struct HistoryEntry {
     std::optional<std::uint64_t> late;
     std::optional<double> medianMs;
     double seconds = 0;
+    int rampFrom = 0;              // a pass of a tempo ramp from this tempo; 0: none
+    std::vector<BarFigures> bars;  // their notes are not kept (0)
 };
 
 // The mode as the result texts name it: "待つ", "テンポどおり".
@@ -75,6 +79,16 @@ struct Best {
 };
 Best BestBefore(const std::vector<HistoryEntry>& history, const std::string& file, Mode mode,
                 int tempo);
+
+// The highest tempo of the entries that are passes of a tempo ramp played clean: no wrong and,
+// in time, no missed note, through the whole passage.
+std::optional<int> HighestCleanRampTempo(const std::vector<HistoryEntry>& entries);
+
+// Each bar as a sentence: "3小節目 正確さ 60%", in time with its largest deviation.
+std::vector<std::string> BarTexts(const std::vector<BarFigures>& bars, Mode mode);
+// The bars of the last practice of `file` (as typed: made absolute) that has them, as lines
+// for the terminal; empty when there is none.
+std::string LastPracticeBars(const std::vector<HistoryEntry>& history, const std::string& file);
 
 // The result as one line for stdout. Call BestBefore with the history read before this
 // practice's line is appended, so that a practice is not compared with itself.

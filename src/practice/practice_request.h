@@ -15,6 +15,8 @@ struct PracticeRequest {
     int toLine = 0;        // its last line; 0: the song's end
     int cleanRepeats = 0;  // a passage ends after so many clean plays in a row; 0: when stopped
     bool metronome = false;
+    bool echo = false;  // listen, then repeat, phrase by phrase (wait mode's judging)
+    int rampFrom = 0;   // the passage loops from this tempo up to `tempo`; 0: the tempo stays
     // A MIDI file or a score: which part and hand, and how it is fitted to the keys.
     import::SongChoices choices{};
     bool melody = false;  // only the top note of each chord (imports: unless choices.chords)

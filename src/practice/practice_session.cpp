@@ -1,5 +1,6 @@
 #include "practice_session.h"
 
+#include <QDialog>
 #include <QEvent>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "accessible_widgets.h"
+#include "bar_map.h"
 #include "keyboard_accessibility.h"
 #include "message_box.h"
 #include "module1.h"
@@ -56,7 +58,9 @@ class CloseWatcher : public QObject {
 }  // namespace
 
 PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
-    : m_form(form), m_builtInSynth(builtInSynth) {
+    : m_form(form),
+      m_builtInSynth(builtInSynth),
+      m_echo(form, [this](const Result& result, bool showBox) { EchoDone(result, showBox); }) {
     m_wake.setSingleShot(true);
     m_wake.setTimerType(Qt::PreciseTimer);
     connect(&m_wake, &QTimer::timeout, this, [this] { Wake(); });
@@ -66,6 +70,7 @@ PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
     connect(&m_sayNext, &QTimer::timeout, this,
             [this] { ui::Announce(m_form.picture(), m_nextSentence); });
     m_form.installEventFilter(new CloseWatcher(this, [this] {
+        m_echo.Stop(false);
         if (running()) {
             m_engine->Stop(Clock::now());
             Finish(false);
@@ -133,6 +138,14 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     options.metronome = request.inTime && request.metronome;
     options.loop = request.fromLine > 0 || request.toLine > 0 || request.cleanRepeats > 0;
     options.cleanPasses = request.cleanRepeats;
+    m_ramp.reset();
+    if (request.rampFrom > 0) {
+        m_ramp.emplace(request.rampFrom, request.tempo);
+        m_cleanAtGoal = 0;
+        options.tempo = m_ramp->tempo();
+        options.loop = false;
+        options.cleanPasses = 0;
+    }
     m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
     // The history tells apart the songs one file gives: a part, a hand, chords or melody.
     m_file = import::SongKey(AbsolutePath(request.file), request.choices);
@@ -144,9 +157,15 @@ bool PracticeSession::Start(const PracticeRequest& request) {
         Module1::SendShortMessage(Module1::PackShortMessage(
             static_cast<std::uint8_t>(0xC0 | m_wrongChannel), WrongNoteProgram));
     }
+    if (request.echo) {
+        m_echo.Start(Song(m_engine->song()), request.tempo, m_caption);
+        m_engine.reset();
+        return true;
+    }
     const auto now = Clock::now();
     m_engine->Start(now);
     ShowTape(fullSong);
+    if (m_ramp) ui::Announce(m_form.picture(), QStringLiteral("テンポ%1").arg(m_ramp->tempo()));
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
@@ -154,6 +173,10 @@ bool PracticeSession::Start(const PracticeRequest& request) {
 }
 
 bool PracticeSession::Stop() {
+    if (m_echo.running()) {
+        m_echo.Stop(true);
+        return true;
+    }
     if (!running()) return false;
     m_engine->Stop(Clock::now());
     Finish(true);
@@ -168,12 +191,17 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
             Module1::SendShortMessage(*Module1::PackNoteMessage(note, wrong->second, false));
             m_wrongSounding.erase(wrong);
         }
-        if (running()) m_engine->NoteOff(note, Clock::now());
+        if (m_echo.running()) {
+            m_echo.PlayerNote(note, false);
+        } else if (running()) {
+            m_engine->NoteOff(note, Clock::now());
+        }
         return;
     }
     if (!running()) return;
     const auto now = Clock::now();
-    const Reaction reaction = m_engine->NoteOn(note, now);
+    const bool echo = m_echo.running();
+    const Reaction reaction = echo ? m_echo.PlayerNote(note, true) : m_engine->NoteOn(note, now);
     const bool wrong =
         reaction.meaning == Meaning::Wrong || reaction.meaning == Meaning::StruckTwice;
     if (wrong && m_wrongChannel >= 0) {
@@ -182,6 +210,7 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
             m_wrongSounding.emplace_back(note, m_wrongChannel);
         }
     }
+    if (echo) return;
     if (m_tapeView != nullptr && m_engine->options().mode == Mode::InTime)
         MarkPlayed(note, reaction, now);
     Handle(m_engine->Advance(now));
@@ -222,6 +251,7 @@ void PracticeSession::Handle(const std::vector<Happening>& happenings) {
                 Click(happening.countIn, happening.downbeat);
                 break;
             case Happening::Kind::Finished:
+                if (m_ramp && NextRampPass(happening.time)) return;
                 Finish(true);
                 return;
             case Happening::Kind::Missed:
@@ -247,8 +277,10 @@ void PracticeSession::ShowProgress() {
         m_tapeStep = m_engine->ExpectedStep();
         m_tapeView->Moved();
     }
-    m_form.setWindowTitle(QStringLiteral("%1  [練習 %2/%3]")
-                              .arg(m_caption)
+    const QString tempo =
+        m_ramp ? QStringLiteral("テンポ%1 ").arg(m_engine->options().tempo) : QString();
+    m_form.setWindowTitle(QStringLiteral("%1  [練習 %2%3/%4]")
+                              .arg(m_caption, tempo)
                               .arg(progress.stepsDone)
                               .arg(progress.stepCount));
     // A screen reader hears each next step while the practice waits for it; in time the steps
@@ -309,18 +341,68 @@ void PracticeSession::Finish(bool showBox) {
     m_form.SetNextNotes({});
     m_form.setWindowTitle(m_caption);
     HideTape();
-    Report(m_engine->result(), showBox);
+    Report(WithRamp(m_engine->result()), showBox);
+}
+
+bool PracticeSession::NextRampPass(TimePoint when) {
+    const Result pass = m_engine->result();
+    const bool clean = PlayedClean(pass);
+    const int next = m_ramp->PassDone(clean);
+    // --repeat-clean N: the ramp ends after N clean passes in a row at the goal.
+    m_cleanAtGoal = clean && pass.tempo == m_ramp->goal() ? m_cleanAtGoal + 1 : 0;
+    if (m_last.cleanRepeats > 0 && m_cleanAtGoal >= m_last.cleanRepeats) return false;
+    Report(WithRamp(pass), false);
+    PracticeOptions options = m_engine->options();
+    options.tempo = next;
+    m_engine = std::make_unique<PracticeEngine>(Song(m_engine->song()), options);
+    m_announcedStep.reset();
+    m_tapeStep.reset();
+    m_engine->Start(when);
+    ui::Announce(m_form.picture(), QStringLiteral("テンポ%1").arg(next));
+    Handle(m_engine->Advance(when));
+    return true;
+}
+
+std::function<QWidget*(QDialog*)> PracticeSession::BarMapMaker(std::vector<BarFigures> bars,
+                                                               Mode mode) {
+    return [this, bars, mode](QDialog* box) -> QWidget* {
+        // A bar chosen: its loop with the next bar, the other choices as they were.
+        auto choose = [this, bars, box](std::size_t i) {
+            box->accept();
+            PracticeRequest request = m_last;
+            request.fromLine = static_cast<int>(bars[i].line);
+            request.toLine = static_cast<int>(bars[std::min(i + 1, bars.size() - 1)].line);
+            QTimer::singleShot(0, this, [this, request] { Start(request); });
+        };
+        return new BarMap(bars, mode, choose, box);
+    };
+}
+
+void PracticeSession::EchoDone(const Result& result, bool showBox) {
+    EndWrongNotes();
+    m_form.SetNextNotes({});
+    m_form.setWindowTitle(m_caption);
+    Report(result, showBox);
+}
+
+Result PracticeSession::WithRamp(Result result) const {
+    if (m_ramp) {
+        result.rampFrom = m_ramp->start();
+        result.highestCleanTempo = m_ramp->highestClean();
+    }
+    return result;
 }
 
 void PracticeSession::ShowTape(const Song& fullSong) {
     HideTape();
     m_tape = std::make_unique<KeyTape>(fullSong, m_engine->options().loop,
                                        m_engine->options().mode == Mode::InTime);
-    const PracticeEngine& engine = *m_engine;
-    const bool inTime = engine.options().mode == Mode::InTime;
-    auto position = [&engine, inTime]() -> std::optional<double> {
-        if (inTime) return KeyTape::TimePosition(engine, Clock::now());
-        return KeyTape::WaitPosition(engine);
+    const bool inTime = m_engine->options().mode == Mode::InTime;
+    // The engine of the pass that runs: a tempo ramp starts a new one for each pass.
+    auto position = [this, inTime]() -> std::optional<double> {
+        if (m_engine == nullptr) return std::nullopt;
+        if (inTime) return KeyTape::TimePosition(*m_engine, Clock::now());
+        return KeyTape::WaitPosition(*m_engine);
     };
     m_tapeView = new KeyTapeView(m_form, *m_tape, position, inTime, &m_form);
     m_tapeStep.reset();
@@ -363,7 +445,10 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     }
     const Best best = BestBefore(history.entries, m_file, result.mode, result.tempo);
     std::cout << ResultLine(result, best, m_file) << std::endl;
-    const std::string written = AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
+    // A ramp's pass stopped before a note was played is no practice.
+    const bool nothing = result.rampFrom > 0 && result.played + result.wrong + result.missed == 0;
+    const std::string written =
+        nothing ? std::string() : AppendHistory(path, EntryOf(result, m_file, std::time(nullptr)));
     if (!written.empty()) {
         std::cerr << written << "\n";
         problems << FromUtf8(written);
@@ -373,10 +458,10 @@ void PracticeSession::Report(const Result& result, bool showBox) {
     if (!showBox) return;
     // The box opens once the note or key that ended the practice has been dealt with; a screen
     // reader reads it out, once.
-    QTimer::singleShot(0, this, [this, text] {
-        ui::showMessage(&m_form, {text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
-                                  ui::Buttons::Ok});
-    });
+    ui::MessageRequest box{text, ui::AppTitle + QStringLiteral("の練習結果"), ui::Icon::None,
+                           ui::Buttons::Ok};
+    if (!result.bars.empty()) box.extra = BarMapMaker(result.bars, result.mode);
+    QTimer::singleShot(0, this, [this, box] { ui::showMessage(&m_form, box); });
 }
 
 }  // namespace practice

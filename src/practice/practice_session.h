@@ -8,15 +8,20 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "key_tape.h"
 #include "key_tape_view.h"
+#include "echo_session.h"
 #include "main_window.h"
 #include "practice_engine.h"
 #include "practice_request.h"
+#include "tempo_ramp.h"
+
+class QDialog;
 
 namespace practice {
 
@@ -38,10 +43,14 @@ class PracticeSession : public QObject {
     // Every note the player starts or ends, typed, clicked or from a MIDI keyboard.
     void PlayerNote(std::int16_t note, bool on);
 
-    bool running() const { return m_engine != nullptr && !m_engine->finished(); }
+    bool running() const {
+        return m_echo.running() || (m_engine != nullptr && !m_engine->finished());
+    }
     const PracticeEngine* engine() const { return m_engine.get(); }
     // The key tape above the keyboard while a practice runs; null otherwise.
     KeyTapeView* tapeView() const { return m_tapeView; }
+    // Listen, then repeat: the player's turn to play the phrase back.
+    bool echoTurn() const { return m_echo.running() && m_echo.coach()->playerTurn(); }
 
   private:
     void Wake();
@@ -57,6 +66,13 @@ class PracticeSession : public QObject {
     void HideTape();
     // In time: a played note colours the cell it was meant for.
     void MarkPlayed(Note note, const Reaction& reaction, TimePoint now);
+    // Slow first, then faster: a pass ended; false when the ramp ends with it.
+    bool NextRampPass(TimePoint when);
+    Result WithRamp(Result result) const;
+    // Listen, then repeat: its practice ended.
+    void EchoDone(const Result& result, bool showBox);
+    // The result box's bar map; choosing a bar closes the box and loops that bar and the next.
+    std::function<QWidget*(QDialog*)> BarMapMaker(std::vector<BarFigures> bars, Mode mode);
 
     keyboard::Form1& m_form;
     bool m_builtInSynth;
@@ -76,6 +92,10 @@ class PracticeSession : public QObject {
     // Wrong notes sounding on the wrong-note channel: note and channel.
     std::vector<std::pair<std::int16_t, int>> m_wrongSounding;
     int m_wrongChannel = -1;  // -1: no instrument set for wrong notes
+    // The tempo ramp: each pass is an engine of its own at the ramp's tempo.
+    std::optional<TempoRamp> m_ramp;
+    int m_cleanAtGoal = 0;  // clean passes in a row at the goal
+    EchoSession m_echo;
 };
 
 }  // namespace practice

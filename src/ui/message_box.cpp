@@ -1,6 +1,8 @@
 #include "message_box.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QGridLayout>
 #include <QMessageBox>
 
 #include "fonts.h"
@@ -16,6 +18,20 @@ MessageHandler& messageHandler() {
 std::function<void()>& beepHandler() {
     static std::function<void()> handler;
     return handler;
+}
+
+// The box's grid holds the text above the buttons: the widget goes between them.
+void AddBelowText(QMessageBox& box, QWidget* widget) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    auto* buttons = box.findChild<QDialogButtonBox*>();
+    if (widget == nullptr || grid == nullptr || buttons == nullptr) return;
+    const int at = grid->indexOf(buttons);
+    if (at < 0) return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(at, &row, &column, &rows, &columns);
+    grid->removeWidget(buttons);
+    grid->addWidget(widget, row, column, 1, columns);
+    grid->addWidget(buttons, row + 1, column, rows, columns);
 }
 
 }  // namespace
@@ -36,6 +52,7 @@ Answer showMessage(QWidget* parent, const MessageRequest& request) {
         box.setStandardButtons(QMessageBox::Ok);
     }
     box.setDefaultButton(QMessageBox::Ok);
+    if (request.extra) AddBelowText(box, request.extra(&box));
     return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
 }
 

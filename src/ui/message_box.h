@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace ui {
@@ -20,6 +21,9 @@ struct MessageRequest {
     QString caption;
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
+    // A widget of the box's own, shown between the text and the buttons; made with the box as
+    // its parent (which it may close).
+    std::function<QWidget*(QDialog* box)> extra = {};
 };
 
 // Shows a modal message box; OK is the default button.

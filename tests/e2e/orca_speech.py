@@ -129,7 +129,8 @@ row("Esc", ["key Escape"], "キーボード panel")
 row("F4, F3", ["key F4", "key F3"], "配列 F4、ドは Q", "練習 dialog", "ﾌｧｲﾙ名(F)： text")
 type_text(TUNE)
 for key, *words in [("Tab", "参照(R)... push"), ("Tab", "1音ずつ待つ(W)", "selected radio"), ("Tab",
-        "ﾃﾝﾎﾟ(T): combo box", "126"), ("Down", "138"), ("Tab", "最初の行 最初"), ("Tab", "最後の行 最後"),
+        "ﾃﾝﾎﾟ(T): combo box", "126"), ("Down", "138"),
+        ("Tab", "ﾃﾝﾎﾟ上げ(U): combo box", "しない"), ("Tab", "最初の行 最初"), ("Tab", "最後の行 最後"),
         ("Tab", "反復(N): Escまで"), ("Tab", "開始(S) push")]:
     row(key, ["key " + key], *words)
 row("Space: practice starts", ["key space"], "配列 F6、ドは E", "notification 次は E ド、T ミ、U ソ")

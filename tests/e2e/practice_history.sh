@@ -15,7 +15,7 @@ mkdir -p "$(dirname "$HISTORY")"
 {
     row 1 "$SONG" $'wait\t84\t40\t40\t10\t\t\t\t\t95.0'
     echo "damaged"
-    row 3 "$SONG" $'wait\t84\t40\t40\t0\t\t\t\t\t70.0'
+    row 3 "$SONG" $'wait\t84\t40\t40\t0\t\t\t\t\t70.0\t\t1:37/0/0/0.0 2:3/0/0/0.0'
     row 4 /other.txt $'in-time\t126\t20\t15\t0\t5\t9\t6\t-2.5\t12.0'
 } >"$HISTORY"
 cp "$HISTORY" "$WORK/before"
@@ -28,6 +28,9 @@ grep -q "2026-12-01T18:00:00+09:00 .* 95.0 *80%\$" "$WORK/out" || fail "first ro
 grep -q "2026-12-03T18:00:00+09:00 .* 70.0 *100%\$" "$WORK/out" || fail "second row"
 grep -q "正確さ 80% → 100%" "$WORK/out" || fail "chart summary: $(cat "$WORK/out")"
 ! grep -q other.txt "$WORK/out" || fail "another song's history shown"
+grep -q "^練習した時間（この14日間" "$WORK/out" || fail "no minutes per day: $(cat "$WORK/out")"
+# The last practice's bars, as the result box lists them.
+grep -q "^  2小節目 正確さ 100%\$" "$WORK/out" || fail "no bars of the last practice: $(cat "$WORK/out")"
 
 code=0
 "$MURUTEKA" --practice-history --chart "$HISTORY" >/dev/null 2>&1 || code=$?

@@ -67,6 +67,15 @@ xdotool windowfocus --sync "$win"
 play e r t
 close_result_and_quit
 
+# Slow first: a clean pass at 60 raises the tempo to 72; Esc before a note writes no line. Then
+# listen and repeat: the one phrase is played (1.8 s at 168), then played back.
+start ramp --midi-out "trace:$WORK/ramp.trace" --practice "$WORK/song.txt" --ramp 60 --tempo 72
+caption 'ムルテカ  [練習 テンポ60 0/4]'; xdotool windowfocus --sync "$win"
+play e r t; chord; caption 'ムルテカ  [練習 テンポ72 0/4]'; xdotool key Escape; close_result_and_quit
+start echo --midi-out "trace:$WORK/echo.trace" --practice "$WORK/song.txt" --echo --tempo 168
+caption 'ムルテカ  [練習 聴いてまねる 1/1]'; xdotool windowfocus --sync "$win"
+sleep 3; play e r t; chord; close_result_and_quit
+
 start dialog --midi-out "trace:$WORK/dialog.trace"
 xdotool windowfocus --sync "$win"
 xdotool key F3
@@ -101,23 +110,28 @@ in_x11 bash "$WORK/session.sh" "$MURUTEKA" "$WORK" ||
 # The clicks are not the player's: the recording got nothing, so made no file.
 [ ! -e "$WORK/clicks.mid" ] || fail "the clicks were recorded: $("$SMF_EVENTS" "$WORK/clicks.mid")"
 
-# The history: 12 columns; time, path, mode, tempo, notes, played, wrong, missed, early, late,
-# median, seconds. The damaged line is kept and named once. The run with no data folder left
-# none; F3's practice was stopped after one note.
+# The history: time, path, mode, tempo, notes, played, wrong, missed, early, late, median,
+# seconds, a ramp's start (60 or empty), the bars. The damaged line is kept and named once. The
+# run with no data folder left none; F3's practice was stopped after one note.
 song="$(cd "$WORK" && pwd -P)/song.txt"
 history="$WORK/data/muruteka/practice.tsv"
 cut -f2-11 "$history" > "$WORK/columns"
 two="$(cd "$WORK" && pwd -P)/two.mid（右手）"
 printf '%s\n' "$song	wait	126	6	6	1				" "damaged line" \
     "$song	in-time	168	6	0	0	6	0	0	" "$two	wait	126	3	3	0				" \
+    "$song	wait	60	6	6	0				" "$song	wait	168	6	6	0				" \
     "$song	wait	126	6	1	0				" > "$WORK/expected"
 diff "$WORK/expected" "$WORK/columns" || fail "history: $(cat "$history")"
-awk -F'\t' 'NF != 1 && (NF != 12 || $1 !~ /^20[0-9][0-9]-[01][0-9]-[0-3][0-9]T/ || $12 !~ /^[0-9.]+$/) \
+awk -F'\t' 'NF != 1 && (NF != 14 || ($13 != "" && $13 != 60) || $1 !~ /^20[0-9][0-9]-[01][0-9]-[0-3][0-9]T/ || $12 !~ /^[0-9.]+$/) \
     { exit 1 }' "$history" || fail "history columns: $(cat "$history")"
 grep -q '2行目' "$WORK/intime.err" || fail "no notice of the damaged line: $(cat "$WORK/intime.err")"
-for run in wait intime blocked midi dialog; do
+for run in wait intime blocked midi echo dialog; do
     [ "$(wc -l < "$WORK/$run.out")" = 1 ] || fail "$run: stdout $(cat "$WORK/$run.out")"
 done
+# The phrase as the program played it, then as the player played it back.
+[ "$(awk '$2 ~ /^007f..90$/ { printf "%s ", substr($2, 5, 2) }' "$WORK/echo.trace")" = \
+    "3c 3e 40 3c 40 43 3c 3e 40 3c 40 43 " ] || fail "echo: $(cat "$WORK/echo.trace")"
+grep -q 'ミスなしの最高テンポ 60' "$WORK/ramp.out" || fail "ramp: stdout $(cat "$WORK/ramp.out")"
 grep -q 'muruteka' "$WORK/blocked.err" || fail "no message about the data folder"
 [ ! -e "$WORK/blocked/muruteka/practice.tsv" ] && [ -f "$WORK/blocked/muruteka" ] || fail "blocked"
 
