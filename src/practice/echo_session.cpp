@@ -5,6 +5,7 @@
 
 #include "accessible_widgets.h"
 #include "module1.h"
+#include "wake_timer.h"
 
 namespace practice {
 
@@ -50,13 +51,7 @@ void EchoSession::Stop(bool showBox) {
 
 void EchoSession::Wake() {
     if (!running()) return;
-    auto now = Clock::now();
-    // The timer wakes a little early; the last stretch is slept, so that the phrase keeps time.
-    if (const auto wake = m_coach->NextWake();
-        wake && *wake > now && *wake - now < std::chrono::milliseconds(3)) {
-        std::this_thread::sleep_until(*wake);
-        now = Clock::now();
-    }
+    const auto now = SleepToWake(m_coach->NextWake(), Clock::now());
     Handle(m_coach->Advance(now));
 }
 

@@ -17,6 +17,7 @@
 #include "practice_dialog.h"
 #include "practice_history.h"
 #include "song_import.h"
+#include "wake_timer.h"
 
 namespace practice {
 namespace {
@@ -220,13 +221,7 @@ void PracticeSession::PlayerNote(std::int16_t note, bool on) {
 
 void PracticeSession::Wake() {
     if (!running()) return;
-    auto now = Clock::now();
-    // The timer wakes a little early; the last stretch is slept, so that clicks keep time.
-    if (const auto wake = m_engine->NextWake();
-        wake && *wake > now && *wake - now < std::chrono::milliseconds(3)) {
-        std::this_thread::sleep_until(*wake);
-        now = Clock::now();
-    }
+    const auto now = SleepToWake(m_engine->NextWake(), Clock::now());
     Handle(m_engine->Advance(now));
     ShowProgress();
     Schedule();
