@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <array>
 #include <fstream>
 #include <sstream>
 
+#include "history_chart.h"
 #include "history_report.h"
 #include "temp_file.h"
 
@@ -206,6 +209,22 @@ TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
         EXPECT_NE(text.find(row), std::string::npos) << row << text;
     }
     EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
+    // The picture's bars, by their pixels: 0.5 and 3.0 minutes, six days' columns apart.
+    const QImage chart = QImage::fromData(QByteArray::fromStdString(
+        AccuracyChartPng(GroupHistory(history), MinutesPerDay(history, 1796634245))));
+    std::vector<std::array<int, 3>> bars;  // first x, width, height
+    for (int x = 0; x < chart.width(); ++x) {
+        int height = 0;
+        for (int y = 0; y < chart.height(); ++y) height += chart.pixel(x, y) == qRgb(91, 140, 58);
+        if (height == 0) continue;
+        if (bars.empty() || bars.back()[0] + bars.back()[1] != x || bars.back()[2] != height)
+            bars.push_back({x, 0, height});
+        ++bars.back()[1];
+    }
+    ASSERT_EQ(bars.size(), 2u);
+    EXPECT_EQ(bars[1][0] - bars[0][0], 6 * 50);
+    EXPECT_EQ(bars[0][1], bars[1][1]);
+    EXPECT_EQ(std::make_pair(bars[0][2], bars[1][2]), std::make_pair(17, 100));
 }
 
 }  // namespace

@@ -282,7 +282,8 @@ int PracticeHistory(const CommandLine& command) {
     std::vector<practice::HistoryEntry> mine;
     for (const auto& song : songs)
         mine.insert(mine.end(), song.entries.begin(), song.entries.end());
-    std::cout << "\n" << practice::PracticeDays(mine, std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    std::cout << "\n" << practice::PracticeDays(mine, now);
     if (!command.input.empty()) {
         if (const std::string bars = practice::LastPracticeBars(history.entries, command.input);
             !bars.empty())
@@ -295,7 +296,7 @@ int PracticeHistory(const CommandLine& command) {
         return Refused;
     }
     if (!OutputUsable(std::string(), command.chart)) return Refused;
-    const std::string png = practice::AccuracyChartPng(songs);
+    const std::string png = practice::AccuracyChartPng(songs, practice::MinutesPerDay(mine, now));
     if (png.empty()) {
         std::cerr << "「" << command.chart << "」に描くグラフを作れません。\n";
         return Failed;

@@ -221,43 +221,47 @@ std::string SongListLine(const SongListEntry& entry) {
     return line;
 }
 
-std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+std::vector<DayMinutes> MinutesPerDay(const std::vector<HistoryEntry>& history, std::time_t now) {
     constexpr int Days = 14;
-    constexpr int BarCells = 24;
-    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
     std::tm today{};
     localtime_r(&now, &today);
     today.tm_hour = 12;  // noon: a day back is a date back, whatever the offset
     const std::time_t noon = timegm(&today);
-    std::vector<std::string> dates;
-    std::vector<double> minutes(Days, 0.0);
+    std::vector<DayMinutes> days;
     for (int k = Days - 1; k >= 0; --k) {
         const std::time_t day = noon - static_cast<std::time_t>(k) * 86400;
         std::tm tm{};
         gmtime_r(&day, &tm);
         char buffer[16];
         std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &tm);
-        dates.emplace_back(buffer);
+        days.push_back({buffer, 0.0});
     }
     for (const HistoryEntry& e : history) {
-        const auto at = std::find(dates.begin(), dates.end(), e.time.substr(0, 10));
-        if (at != dates.end())
-            minutes[static_cast<std::size_t>(at - dates.begin())] += e.seconds / 60;
+        const auto at = std::find_if(days.begin(), days.end(), [&](const DayMinutes& d) {
+            return e.time.compare(0, 10, d.date) == 0;
+        });
+        if (at != days.end()) at->minutes += e.seconds / 60;
     }
-    const double most = *std::max_element(minutes.begin(), minutes.end());
-    double total = 0;
+    return days;
+}
+
+std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+    constexpr int BarCells = 24;
+    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
+    const std::vector<DayMinutes> days = MinutesPerDay(history, now);
+    double most = 0, total = 0;
     int daysPractised = 0;
+    for (const DayMinutes& d : days) most = std::max(most, d.minutes);
     std::string text = "練習した時間（この14日間、1日あたりの分）\n";
-    for (int k = 0; k < Days; ++k) {
-        const double m = minutes[static_cast<std::size_t>(k)];
-        total += m;
-        daysPractised += m > 0 ? 1 : 0;
-        const long eighths = most > 0 ? std::lround(m / most * BarCells * 8) : 0;
+    for (const DayMinutes& d : days) {
+        total += d.minutes;
+        daysPractised += d.minutes > 0 ? 1 : 0;
+        const long eighths = most > 0 ? std::lround(d.minutes / most * BarCells * 8) : 0;
         std::string bar;
         for (long i = 0; i < eighths / 8; ++i) bar += "█";
         bar += Eighths[eighths % 8];
-        text += "  " + dates[static_cast<std::size_t>(k)].substr(5) + " │" + Pad(bar, BarCells) +
-                " " + Fixed(m) + "分\n";
+        text +=
+            "  " + d.date.substr(5) + " │" + Pad(bar, BarCells) + " " + Fixed(d.minutes) + "分\n";
     }
     text += "  合計 " + Fixed(total) + "分、練習した日 " + std::to_string(daysPractised) + "日\n";
     return text;

@@ -29,8 +29,14 @@ std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
 
 // The table and the charts, ready for the terminal (UTF-8, lines end with \n).
 std::string HistoryReport(const std::vector<SongHistory>& songs);
-// The minutes practised on each of the last 14 days up to `now` (a practice counts on the date of
-// its own time), a bar of eighth blocks each, and the sum: "練習した時間".
+// The minutes practised on each of the last 14 days up to `now`, oldest first; a practice counts
+// on the date of its own time.
+struct DayMinutes {
+    std::string date;  // YYYY-MM-DD
+    double minutes = 0;
+};
+std::vector<DayMinutes> MinutesPerDay(const std::vector<HistoryEntry>& history, std::time_t now);
+// Those days as text, a bar of eighth blocks each, and the sum: "練習した時間".
 std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now);
 
 // The practice dialog's song list: the songs of the history, newest first, then the files of the
