@@ -49,6 +49,12 @@ TEST(PracticeHistory, TwelveColumnsWithEmptyFieldsWhereAFigureDoesNotApply) {
     r.seconds = 58.26;
     e = EntryOf(r, "/songs/a.txt", 1796634600);
     EXPECT_EQ(FormatEntry(e), WaitLine);
+    // Listen-then-repeat has a mode word of its own and the figures of wait.
+    r.mode = Mode::Echo;
+    const std::string echoLine = FormatEntry(EntryOf(r, "/songs/a.txt", 1796634600));
+    EXPECT_EQ(echoLine,
+              "2026-12-07T18:10:00+09:00\t/songs/a.txt\techo\t84\t48\t48\t2\t\t\t\t\t58.3");
+    EXPECT_EQ(ParseEntry(echoLine)->mode, Mode::Echo);
     // A tab or a line end in the path does not break the line.
     e.file = "/a\tb\nc\\d";
     const auto back = ParseEntry(FormatEntry(e));
