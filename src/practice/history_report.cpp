@@ -75,8 +75,7 @@ int Digits(const std::string& text, std::size_t at, std::size_t count, bool& ok)
 
 }  // namespace
 
-std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
-                                      const std::string& file) {
+std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history, const std::string& file) {
     std::string wanted;
     if (!file.empty()) {
         std::error_code error;
@@ -84,7 +83,7 @@ std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
         wanted = error ? file : absolute.lexically_normal().string();
     }
     std::vector<SongHistory> songs;
-    for (const HistoryEntry& e : history) {
+    for (HistoryEntry& e : history) {
         if (!wanted.empty() && e.file != wanted) continue;
         auto group = std::find_if(songs.begin(), songs.end(), [&](const SongHistory& s) {
             return s.file == e.file && s.mode == e.mode;
@@ -93,7 +92,7 @@ std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
             songs.push_back({e.file, e.mode, {}});
             group = songs.end() - 1;
         }
-        group->entries.push_back(e);
+        group->entries.push_back(std::move(e));
     }
     return songs;
 }
@@ -221,7 +220,7 @@ std::string SongListLine(const SongListEntry& entry) {
     return line;
 }
 
-std::vector<DayMinutes> MinutesPerDay(const std::vector<HistoryEntry>& history, std::time_t now) {
+std::vector<DayMinutes> MinutesPerDay(const std::vector<SongHistory>& songs, std::time_t now) {
     constexpr int Days = 14;
     std::tm today{};
     localtime_r(&now, &today);
@@ -236,19 +235,20 @@ std::vector<DayMinutes> MinutesPerDay(const std::vector<HistoryEntry>& history, 
         std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &tm);
         days.push_back({buffer, 0.0});
     }
-    for (const HistoryEntry& e : history) {
-        const auto at = std::find_if(days.begin(), days.end(), [&](const DayMinutes& d) {
-            return e.time.compare(0, 10, d.date) == 0;
-        });
-        if (at != days.end()) at->minutes += e.seconds / 60;
+    for (const SongHistory& song : songs) {
+        for (const HistoryEntry& e : song.entries) {
+            const auto at = std::find_if(days.begin(), days.end(), [&](const DayMinutes& d) {
+                return e.time.compare(0, 10, d.date) == 0;
+            });
+            if (at != days.end()) at->minutes += e.seconds / 60;
+        }
     }
     return days;
 }
 
-std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+std::string PracticeDays(const std::vector<DayMinutes>& days) {
     constexpr int BarCells = 24;
     static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
-    const std::vector<DayMinutes> days = MinutesPerDay(history, now);
     double most = 0, total = 0;
     int daysPractised = 0;
     for (const DayMinutes& d : days) most = std::max(most, d.minutes);

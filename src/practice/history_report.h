@@ -21,7 +21,8 @@ struct SongHistory {
 };
 // Groups the history by file and mode, in the order each group first appears; with `file`
 // given (as typed: made absolute), only that song's groups.
-std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
+// Given the history to keep (std::move), its entries are moved rather than copied.
+std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history,
                                       const std::string& file = {});
 
 // Seconds since 1970 of an entry's ISO 8601 time, offset included; nothing when unreadable.
@@ -35,9 +36,9 @@ struct DayMinutes {
     std::string date;  // YYYY-MM-DD
     double minutes = 0;
 };
-std::vector<DayMinutes> MinutesPerDay(const std::vector<HistoryEntry>& history, std::time_t now);
+std::vector<DayMinutes> MinutesPerDay(const std::vector<SongHistory>& songs, std::time_t now);
 // Those days as text, a bar of eighth blocks each, and the sum: "練習した時間".
-std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now);
+std::string PracticeDays(const std::vector<DayMinutes>& days);
 
 // The practice dialog's song list: the songs of the history, newest first, then the files of the
 // songs folder not yet practised, by name.
