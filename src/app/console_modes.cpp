@@ -282,7 +282,8 @@ int PracticeHistory(const CommandLine& command) {
         std::cerr << "グラフにする記録がないため、「" << command.chart << "」は作りません。\n";
         return Failed;
     }
-    std::cout << "練習の記録（" << path.string() << "）\n\n" << practice::HistoryReport(songs);
+    std::cout << "練習の記録（" << path.string() << "）\n\n";
+    practice::HistoryReport(songs, std::cout);
     const auto days = practice::MinutesPerDay(songs, std::time(nullptr));
     std::cout << "\n" << practice::PracticeDays(days);
     if (!bars.empty()) std::cout << "\n" << bars;

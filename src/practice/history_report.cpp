@@ -267,10 +267,9 @@ std::string PracticeDays(const std::vector<DayMinutes>& days) {
     return text;
 }
 
-std::string HistoryReport(const std::vector<SongHistory>& songs) {
-    std::string text;
+void HistoryReport(const std::vector<SongHistory>& songs, std::ostream& out) {
     for (const SongHistory& song : songs) {
-        if (!text.empty()) text += "\n";
+        std::string text = &song == &songs.front() ? std::string() : "\n";
         text += song.file + "（" + std::string(ModeLabel(song.mode)) + "）\n";
         const bool inTime = song.mode == Mode::InTime;
         const std::vector<std::pair<std::string, std::size_t>> heads = {
@@ -302,8 +301,8 @@ std::string HistoryReport(const std::vector<SongHistory>& songs) {
         if (const auto highest = HighestCleanRampTempo(song.entries)) {
             text += "        テンポ上げ: ミスなしの最高テンポ " + std::to_string(*highest) + "\n";
         }
+        out << text;
     }
-    return text;
 }
 
 }  // namespace practice

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,8 @@ std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history,
 std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
 
 // The table and the charts, ready for the terminal (UTF-8, lines end with \n).
-std::string HistoryReport(const std::vector<SongHistory>& songs);
+// Written song by song, so that a long history is never one string.
+void HistoryReport(const std::vector<SongHistory>& songs, std::ostream& out);
 // The minutes practised on each of the last 14 days up to `now`, oldest first; a practice counts
 // on the date of its own time.
 struct DayMinutes {
