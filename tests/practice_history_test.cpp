@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <array>
 #include <fstream>
 #include <sstream>
 
+#include "history_chart.h"
 #include "history_report.h"
 #include "temp_file.h"
 
@@ -46,6 +49,12 @@ TEST(PracticeHistory, TwelveColumnsWithEmptyFieldsWhereAFigureDoesNotApply) {
     r.seconds = 58.26;
     e = EntryOf(r, "/songs/a.txt", 1796634600);
     EXPECT_EQ(FormatEntry(e), WaitLine);
+    // Listen-then-repeat has a mode word of its own and the figures of wait.
+    r.mode = Mode::Echo;
+    const std::string echoLine = FormatEntry(EntryOf(r, "/songs/a.txt", 1796634600));
+    EXPECT_EQ(echoLine,
+              "2026-12-07T18:10:00+09:00\t/songs/a.txt\techo\t84\t48\t48\t2\t\t\t\t\t58.3");
+    EXPECT_EQ(ParseEntry(echoLine)->mode, Mode::Echo);
     // A tab or a line end in the path does not break the line.
     e.file = "/a\tb\nc\\d";
     const auto back = ParseEntry(FormatEntry(e));
@@ -197,7 +206,8 @@ TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
                          "/gone/b.txt b.txt  最後 100%  最高 100%  2026-12-01  0.5分  "
                          "（ﾌｧｲﾙがありません）",
                          "/s/d.txt d.txt"}));
-    const std::string text = PracticeDays(history, 1796634245);  // 2026-12-07 18:04:05 JST
+    const auto days = MinutesPerDay(GroupHistory(history), 1796634245);  // 2026-12-07 18:04:05 JST
+    const std::string text = PracticeDays(days);
     const std::string rows[] = {"  11-24 │" + std::string(24, ' ') + " 0.0分\n",
                                 "  12-01 │████" + std::string(20, ' ') + " 0.5分\n",
                                 "  12-07 │████████████████████████ 3.0分\n",
@@ -206,6 +216,22 @@ TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
         EXPECT_NE(text.find(row), std::string::npos) << row << text;
     }
     EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
+    // The picture's bars, by their pixels: 0.5 and 3.0 minutes, six days' columns apart.
+    const QImage chart =
+        QImage::fromData(QByteArray::fromStdString(AccuracyChartPng(GroupHistory(history), days)));
+    std::vector<std::array<int, 3>> bars;  // first x, width, height
+    for (int x = 0; x < chart.width(); ++x) {
+        int height = 0;
+        for (int y = 0; y < chart.height(); ++y) height += chart.pixel(x, y) == qRgb(91, 140, 58);
+        if (height == 0) continue;
+        if (bars.empty() || bars.back()[0] + bars.back()[1] != x || bars.back()[2] != height)
+            bars.push_back({x, 0, height});
+        ++bars.back()[1];
+    }
+    ASSERT_EQ(bars.size(), 2u);
+    EXPECT_EQ(bars[1][0] - bars[0][0], 6 * 50);
+    EXPECT_EQ(bars[0][1], bars[1][1]);
+    EXPECT_EQ(std::make_pair(bars[0][2], bars[1][2]), std::make_pair(17, 100));
 }
 
 }  // namespace

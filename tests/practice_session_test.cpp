@@ -199,7 +199,8 @@ TEST_F(CoachTest, EchoPlaysThePhraseThenWaitsForThePlayBack) {
     QApplication::processEvents();
     EXPECT_FALSE(session->running());
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("弾いた音: 2")))
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("弾いた音: 2")) &&
+                boxes[0].text.contains(QStringLiteral("聴いてまねる・テンポ999")))
         << boxes[0].text.toStdString();
 }
 

@@ -268,9 +268,13 @@ int PracticeHistory(const CommandLine& command) {
         std::cerr << "練習の記録の場所がわかりません（HOMEもXDG_DATA_HOMEもありません）。\n";
         return Failed;
     }
-    const practice::History history = practice::ReadHistory(path);
+    practice::History history = practice::ReadHistory(path);
     for (const std::string& notice : history.notices) std::cerr << notice << "\n";
-    const auto songs = practice::GroupHistory(history.entries, command.input);
+    // The entries are held once: moved into their songs.
+    const std::string bars = command.input.empty()
+                                 ? std::string()
+                                 : practice::LastPracticeBars(history.entries, command.input);
+    const auto songs = practice::GroupHistory(std::move(history.entries), command.input);
     if (songs.empty()) {
         std::cout << (command.input.empty() ? std::string() : "「" + command.input + "」の")
                   << "練習の記録はまだありません（" << path.string() << "）。\n";
@@ -278,16 +282,11 @@ int PracticeHistory(const CommandLine& command) {
         std::cerr << "グラフにする記録がないため、「" << command.chart << "」は作りません。\n";
         return Failed;
     }
-    std::cout << "練習の記録（" << path.string() << "）\n\n" << practice::HistoryReport(songs);
-    std::vector<practice::HistoryEntry> mine;
-    for (const auto& song : songs)
-        mine.insert(mine.end(), song.entries.begin(), song.entries.end());
-    std::cout << "\n" << practice::PracticeDays(mine, std::time(nullptr));
-    if (!command.input.empty()) {
-        if (const std::string bars = practice::LastPracticeBars(history.entries, command.input);
-            !bars.empty())
-            std::cout << "\n" << bars;
-    }
+    std::cout << "練習の記録（" << path.string() << "）\n\n";
+    practice::HistoryReport(songs, std::cout);
+    const auto days = practice::MinutesPerDay(songs, std::time(nullptr));
+    std::cout << "\n" << practice::PracticeDays(days);
+    if (!bars.empty()) std::cout << "\n" << bars;
     if (command.chart.empty()) return Written;
     std::error_code error;
     if (std::filesystem::equivalent(path, command.chart, error)) {
@@ -295,7 +294,7 @@ int PracticeHistory(const CommandLine& command) {
         return Refused;
     }
     if (!OutputUsable(std::string(), command.chart)) return Refused;
-    const std::string png = practice::AccuracyChartPng(songs);
+    const std::string png = practice::AccuracyChartPng(songs, days);
     if (png.empty()) {
         std::cerr << "「" << command.chart << "」に描くグラフを作れません。\n";
         return Failed;

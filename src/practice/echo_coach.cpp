@@ -31,7 +31,7 @@ EchoCoach::EchoCoach(Song song, int tempo)
         m_sum.bars.back().notes += static_cast<std::uint64_t>(steps[i].noteCount);
     }
     if (!steps.empty()) m_phrases.emplace_back(first, steps.size());
-    m_sum.mode = Mode::Wait;
+    m_sum.mode = Mode::Echo;
     m_sum.tempo = m_tempo;
     m_sum.songNotes = m_song.noteCount;
 }

@@ -18,6 +18,10 @@ constexpr int PlotHeight = 300;
 constexpr int LegendLine = 22;
 constexpr std::size_t MaxLines = 8;
 constexpr int Left = 70, Right = 30, Top = 40, Bottom = 40;
+// The minutes per day: a heading, the numbers above the bars, the tallest bar, the dates, the sum.
+constexpr int DaysHeading = 30, DaysFigures = 18, DaysBar = 100, DaysDates = 20, DaysSum = 26;
+constexpr int DaysHeight = DaysHeading + DaysFigures + DaysBar + DaysDates + DaysSum;
+const QColor MinutesColour(0x5b, 0x8c, 0x3a);
 
 const QColor Palette[MaxLines] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
                                   QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
@@ -32,9 +36,49 @@ QFont ChartFont(int pixels) {
     return font;
 }
 
+// The days' bars in a band of the picture from `top`, each as tall as its share of the busiest
+// day, in a column of its own.
+void DrawDays(QPainter& painter, const std::vector<DayMinutes>& days, int top) {
+    double most = 0, total = 0;
+    int practised = 0;
+    for (const DayMinutes& d : days) {
+        most = std::max(most, d.minutes);
+        total += d.minutes;
+        practised += d.minutes > 0 ? 1 : 0;
+    }
+    painter.setPen(Qt::black);
+    painter.setFont(ChartFont(16));
+    painter.drawText(QRect(0, top, Width, DaysHeading), Qt::AlignCenter,
+                     QStringLiteral("練習した時間（この%1日間、1日あたりの分）").arg(days.size()));
+    const int base = top + DaysHeading + DaysFigures + DaysBar;
+    const int column = (Width - Left - Right) / static_cast<int>(days.size());
+    painter.fillRect(QRect(Left, base, Width - Left - Right, 1), QColor(0x99, 0x99, 0x99));
+    painter.setFont(ChartFont(12));
+    for (std::size_t k = 0; k < days.size(); ++k) {
+        const int x = Left + static_cast<int>(k) * column;
+        const double m = days[k].minutes;
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(x, base + 2, column, DaysDates), Qt::AlignCenter,
+                         QString::fromStdString(days[k].date.substr(5)));
+        if (m <= 0) continue;
+        const int height = std::max(1, static_cast<int>(std::lround(m / most * DaysBar)));
+        painter.fillRect(QRect(x + column / 5, base - height, column - 2 * (column / 5), height),
+                         MinutesColour);
+        painter.drawText(QRect(x, base - height - DaysFigures, column, DaysFigures),
+                         Qt::AlignCenter, QString::number(m, 'f', 1));
+    }
+    painter.setFont(ChartFont(14));
+    painter.drawText(QRect(Left, base + DaysDates, Width - Left - Right, DaysSum),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("合計 %1分、練習した日 %2日")
+                         .arg(QString::number(total, 'f', 1))
+                         .arg(practised));
+}
+
 }  // namespace
 
-std::string AccuracyChartPng(const std::vector<SongHistory>& songs) {
+std::string AccuracyChartPng(const std::vector<SongHistory>& songs,
+                             const std::vector<DayMinutes>& days) {
     std::unique_ptr<QGuiApplication> application;
     static int argc = 1;
     static char name[] = "muruteka";
@@ -45,7 +89,8 @@ std::string AccuracyChartPng(const std::vector<SongHistory>& songs) {
     }
     const std::size_t lines = std::min(songs.size(), MaxLines);
     const int legendRows = static_cast<int>(lines) + (songs.size() > MaxLines ? 1 : 0);
-    const int height = Top + PlotHeight + Bottom + legendRows * LegendLine + 10;
+    const int daysTop = Top + PlotHeight + Bottom + legendRows * LegendLine + 10;
+    const int height = daysTop + (days.empty() ? 0 : DaysHeight);
     QImage image(Width, height, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
@@ -135,6 +180,7 @@ std::string AccuracyChartPng(const std::vector<SongHistory>& songs) {
         painter.drawText(QRect(Left + 32, y, Width, LegendLine), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral("ほか%1曲").arg(songs.size() - MaxLines));
     }
+    if (!days.empty()) DrawDays(painter, days, daysTop);
     painter.end();
     QByteArray bytes;
     QBuffer buffer(&bytes);

@@ -75,8 +75,7 @@ int Digits(const std::string& text, std::size_t at, std::size_t count, bool& ok)
 
 }  // namespace
 
-std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
-                                      const std::string& file) {
+std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history, const std::string& file) {
     std::string wanted;
     if (!file.empty()) {
         std::error_code error;
@@ -84,7 +83,7 @@ std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
         wanted = error ? file : absolute.lexically_normal().string();
     }
     std::vector<SongHistory> songs;
-    for (const HistoryEntry& e : history) {
+    for (HistoryEntry& e : history) {
         if (!wanted.empty() && e.file != wanted) continue;
         auto group = std::find_if(songs.begin(), songs.end(), [&](const SongHistory& s) {
             return s.file == e.file && s.mode == e.mode;
@@ -93,7 +92,7 @@ std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
             songs.push_back({e.file, e.mode, {}});
             group = songs.end() - 1;
         }
-        group->entries.push_back(e);
+        group->entries.push_back(std::move(e));
     }
     return songs;
 }
@@ -221,52 +220,56 @@ std::string SongListLine(const SongListEntry& entry) {
     return line;
 }
 
-std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now) {
+std::vector<DayMinutes> MinutesPerDay(const std::vector<SongHistory>& songs, std::time_t now) {
     constexpr int Days = 14;
-    constexpr int BarCells = 24;
-    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
     std::tm today{};
     localtime_r(&now, &today);
     today.tm_hour = 12;  // noon: a day back is a date back, whatever the offset
     const std::time_t noon = timegm(&today);
-    std::vector<std::string> dates;
-    std::vector<double> minutes(Days, 0.0);
+    std::vector<DayMinutes> days;
     for (int k = Days - 1; k >= 0; --k) {
         const std::time_t day = noon - static_cast<std::time_t>(k) * 86400;
         std::tm tm{};
         gmtime_r(&day, &tm);
         char buffer[16];
         std::strftime(buffer, sizeof buffer, "%Y-%m-%d", &tm);
-        dates.emplace_back(buffer);
+        days.push_back({buffer, 0.0});
     }
-    for (const HistoryEntry& e : history) {
-        const auto at = std::find(dates.begin(), dates.end(), e.time.substr(0, 10));
-        if (at != dates.end())
-            minutes[static_cast<std::size_t>(at - dates.begin())] += e.seconds / 60;
+    for (const SongHistory& song : songs) {
+        for (const HistoryEntry& e : song.entries) {
+            const auto at = std::find_if(days.begin(), days.end(), [&](const DayMinutes& d) {
+                return e.time.compare(0, 10, d.date) == 0;
+            });
+            if (at != days.end()) at->minutes += e.seconds / 60;
+        }
     }
-    const double most = *std::max_element(minutes.begin(), minutes.end());
-    double total = 0;
+    return days;
+}
+
+std::string PracticeDays(const std::vector<DayMinutes>& days) {
+    constexpr int BarCells = 24;
+    static const char* const Eighths[] = {"", "▏", "▎", "▍", "▌", "▋", "▊", "▉"};
+    double most = 0, total = 0;
     int daysPractised = 0;
+    for (const DayMinutes& d : days) most = std::max(most, d.minutes);
     std::string text = "練習した時間（この14日間、1日あたりの分）\n";
-    for (int k = 0; k < Days; ++k) {
-        const double m = minutes[static_cast<std::size_t>(k)];
-        total += m;
-        daysPractised += m > 0 ? 1 : 0;
-        const long eighths = most > 0 ? std::lround(m / most * BarCells * 8) : 0;
+    for (const DayMinutes& d : days) {
+        total += d.minutes;
+        daysPractised += d.minutes > 0 ? 1 : 0;
+        const long eighths = most > 0 ? std::lround(d.minutes / most * BarCells * 8) : 0;
         std::string bar;
         for (long i = 0; i < eighths / 8; ++i) bar += "█";
         bar += Eighths[eighths % 8];
-        text += "  " + dates[static_cast<std::size_t>(k)].substr(5) + " │" + Pad(bar, BarCells) +
-                " " + Fixed(m) + "分\n";
+        text +=
+            "  " + d.date.substr(5) + " │" + Pad(bar, BarCells) + " " + Fixed(d.minutes) + "分\n";
     }
     text += "  合計 " + Fixed(total) + "分、練習した日 " + std::to_string(daysPractised) + "日\n";
     return text;
 }
 
-std::string HistoryReport(const std::vector<SongHistory>& songs) {
-    std::string text;
+void HistoryReport(const std::vector<SongHistory>& songs, std::ostream& out) {
     for (const SongHistory& song : songs) {
-        if (!text.empty()) text += "\n";
+        std::string text = &song == &songs.front() ? std::string() : "\n";
         text += song.file + "（" + std::string(ModeLabel(song.mode)) + "）\n";
         const bool inTime = song.mode == Mode::InTime;
         const std::vector<std::pair<std::string, std::size_t>> heads = {
@@ -298,8 +301,8 @@ std::string HistoryReport(const std::vector<SongHistory>& songs) {
         if (const auto highest = HighestCleanRampTempo(song.entries)) {
             text += "        テンポ上げ: ミスなしの最高テンポ " + std::to_string(*highest) + "\n";
         }
+        out << text;
     }
-    return text;
 }
 
 }  // namespace practice

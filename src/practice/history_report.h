@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,17 +22,25 @@ struct SongHistory {
 };
 // Groups the history by file and mode, in the order each group first appears; with `file`
 // given (as typed: made absolute), only that song's groups.
-std::vector<SongHistory> GroupHistory(const std::vector<HistoryEntry>& history,
+// Given the history to keep (std::move), its entries are moved rather than copied.
+std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history,
                                       const std::string& file = {});
 
 // Seconds since 1970 of an entry's ISO 8601 time, offset included; nothing when unreadable.
 std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);
 
 // The table and the charts, ready for the terminal (UTF-8, lines end with \n).
-std::string HistoryReport(const std::vector<SongHistory>& songs);
-// The minutes practised on each of the last 14 days up to `now` (a practice counts on the date of
-// its own time), a bar of eighth blocks each, and the sum: "練習した時間".
-std::string PracticeDays(const std::vector<HistoryEntry>& history, std::time_t now);
+// Written song by song, so that a long history is never one string.
+void HistoryReport(const std::vector<SongHistory>& songs, std::ostream& out);
+// The minutes practised on each of the last 14 days up to `now`, oldest first; a practice counts
+// on the date of its own time.
+struct DayMinutes {
+    std::string date;  // YYYY-MM-DD
+    double minutes = 0;
+};
+std::vector<DayMinutes> MinutesPerDay(const std::vector<SongHistory>& songs, std::time_t now);
+// Those days as text, a bar of eighth blocks each, and the sum: "練習した時間".
+std::string PracticeDays(const std::vector<DayMinutes>& days);
 
 // The practice dialog's song list: the songs of the history, newest first, then the files of the
 // songs folder not yet practised, by name.

@@ -56,7 +56,9 @@ using TimePoint = Clock::time_point;
 // Semitones from middle C, as in the notation.
 using Note = std::int16_t;
 
-enum class Mode { Wait, InTime };
+// Echo: listen, then repeat (the echo coach's result); its play-back is judged as in Wait, and
+// the engine itself never runs in it.
+enum class Mode { Wait, InTime, Echo };
 
 // The notes a layout's keys play, indexed by note + 100 (like the performance's KeyOfNote).
 using NoteSet = std::bitset<256>;

@@ -153,13 +153,13 @@ bool ParseBars(const std::string& text, std::vector<BarFigures>& bars) {
 }
 
 std::string ModeField(Mode mode) {
-    return mode == Mode::Wait ? "wait" : "in-time";
+    return mode == Mode::InTime ? "in-time" : mode == Mode::Echo ? "echo" : "wait";
 }
 
 }  // namespace
 
 std::string_view ModeLabel(Mode mode) {
-    return mode == Mode::Wait ? "待つ" : "テンポどおり";
+    return mode == Mode::InTime ? "テンポどおり" : mode == Mode::Echo ? "聴いてまねる" : "待つ";
 }
 
 HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t when) {
@@ -244,6 +244,8 @@ std::optional<HistoryEntry> ParseEntry(const std::string& line) {
         e.mode = Mode::Wait;
     } else if (fields[2] == "in-time") {
         e.mode = Mode::InTime;
+    } else if (fields[2] == "echo") {
+        e.mode = Mode::Echo;
     } else {
         return {};
     }
@@ -430,7 +432,7 @@ std::vector<Figure> Figures(const Result& r, const Best& b) {
     };
     std::vector<Figure> figures;
     const std::string notes = "（曲は" + std::to_string(r.songNotes) + "音）";
-    if (r.mode == Mode::Wait) {
+    if (r.mode != Mode::InTime) {
         figures.push_back({"弾いた音", std::to_string(r.played) + notes, count(b.played)});
         figures.push_back({"間違えた音", std::to_string(r.wrong), count(b.wrong)});
     } else {
@@ -468,7 +470,7 @@ std::vector<std::string> PlaceTexts(const Result& result, const std::string& fil
     std::vector<std::string> places;
     for (const Place& p : result.places) {
         std::string text = file + ":" + std::to_string(p.line) + ":" + std::to_string(p.column);
-        if (result.mode == Mode::Wait) {
+        if (result.mode != Mode::InTime) {
             text += "（間違い" + std::to_string(p.wrong) + "）";
         } else if (p.missed > 0) {
             text += "（弾かなかった音" + std::to_string(p.missed) + "）";

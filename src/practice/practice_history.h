@@ -2,12 +2,13 @@
 // $XDG_DATA_HOME/muruteka/practice.tsv (~/.local/share/muruteka/practice.tsv without it), and
 // the texts that show a result beside the player's best before. Plain C++, no Qt.
 //
-// The columns, in order: ISO 8601 time, the file's absolute path, "wait" or "in-time", tempo,
-// notes in the song, notes played or hit, wrong, missed, early, late, median deviation ms,
-// seconds taken; a 13th column for a pass of a tempo ramp: the ramp's start tempo, else empty;
-// a 14th with the figures of each bar: "LINE:played/wrong/missed/largest deviation ms" apart
-// by blanks. Lines of 12 or 13 columns read as before. A figure that does not apply (missed, early,
-// late and the median in wait mode; the median without a hit) is an empty field.
+// The columns, in order: ISO 8601 time, the file's absolute path, the mode ("wait", "in-time",
+// or "echo" for listen-then-repeat, whose figures are those of wait), tempo, notes in the song,
+// notes played or hit, wrong, missed, early, late, median deviation ms, seconds taken; a 13th
+// column for a pass of a tempo ramp: the ramp's start tempo, else empty; a 14th with the figures
+// of each bar: "LINE:played/wrong/missed/largest deviation ms" apart by blanks. Lines of 12 or 13
+// columns read as before. A figure that does not apply (missed, early, late and the median in
+// wait mode; the median without a hit) is an empty field.
 #pragma once
 
 #include <ctime>
@@ -38,7 +39,7 @@ struct HistoryEntry {
     std::vector<BarFigures> bars;  // their notes are not kept (0)
 };
 
-// The mode as the result texts name it: "待つ", "テンポどおり".
+// The mode as the result texts name it: "待つ", "テンポどおり", "聴いてまねる".
 std::string_view ModeLabel(Mode mode);
 
 // The history line of a result; `file` is made absolute, `when` is written in local time.

@@ -119,7 +119,7 @@ cut -f2-11 "$history" > "$WORK/columns"
 two="$(cd "$WORK" && pwd -P)/two.mid（右手）"
 printf '%s\n' "$song	wait	126	6	6	1				" "damaged line" \
     "$song	in-time	168	6	0	0	6	0	0	" "$two	wait	126	3	3	0				" \
-    "$song	wait	60	6	6	0				" "$song	wait	168	6	6	0				" \
+    "$song	wait	60	6	6	0				" "$song	echo	168	6	6	0				" \
     "$song	wait	126	6	1	0				" > "$WORK/expected"
 diff "$WORK/expected" "$WORK/columns" || fail "history: $(cat "$history")"
 awk -F'\t' 'NF != 1 && (NF != 14 || ($13 != "" && $13 != 60) || $1 !~ /^20[0-9][0-9]-[01][0-9]-[0-3][0-9]T/ || $12 !~ /^[0-9.]+$/) \
@@ -132,6 +132,7 @@ done
 [ "$(awk '$2 ~ /^007f..90$/ { printf "%s ", substr($2, 5, 2) }' "$WORK/echo.trace")" = \
     "3c 3e 40 3c 40 43 3c 3e 40 3c 40 43 " ] || fail "echo: $(cat "$WORK/echo.trace")"
 grep -q 'ミスなしの最高テンポ 60' "$WORK/ramp.out" || fail "ramp: stdout $(cat "$WORK/ramp.out")"
+grep -q '（聴いてまねる・テンポ168）' "$WORK/echo.out" || fail "echo: stdout $(cat "$WORK/echo.out")"
 grep -q 'muruteka' "$WORK/blocked.err" || fail "no message about the data folder"
 [ ! -e "$WORK/blocked/muruteka/practice.tsv" ] && [ -f "$WORK/blocked/muruteka" ] || fail "blocked"
 
