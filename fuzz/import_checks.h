@@ -22,13 +22,13 @@ inline void CheckLine(const std::string& text) {
     }
 }
 
-inline void CheckFitted(const import::FittedSong& song) {
+inline void CheckFitted(const importing::FittedSong& song) {
     if (!song.error.empty()) {
         CheckLine(song.error);
         if (!song.text.empty()) std::abort();
         return;
     }
-    const import::FitReport& report = song.report;
+    const importing::FitReport& report = song.report;
     if (report.notesKept < 1 || report.notesKept > report.notesIn) std::abort();
     if (report.leftOut < 0 || report.octaveMoves < 0 || report.shortened < 0) std::abort();
     std::istringstream in(song.text);
@@ -39,22 +39,22 @@ inline void CheckFitted(const import::FittedSong& song) {
     }
 }
 
-inline void CheckImport(const import::ReadResult& result) {
+inline void CheckImport(const importing::ReadResult& result) {
     if (!result.error.empty()) return CheckLine(result.error);
-    for (const import::ScorePart& part : result.score.parts) {
-        if (part.notes.empty() || part.notes.size() > import::MaxNotes) std::abort();
-        for (const import::ScoreNote& note : part.notes) {
-            if (!(note.start >= 0 && note.start <= import::MaxBeats)) std::abort();
-            if (!(note.length >= 0 && note.length <= import::MaxBeats)) std::abort();
+    for (const importing::ScorePart& part : result.score.parts) {
+        if (part.notes.empty() || part.notes.size() > importing::MaxNotes) std::abort();
+        for (const importing::ScoreNote& note : part.notes) {
+            if (!(note.start >= 0 && note.start <= importing::MaxBeats)) std::abort();
+            if (!(note.length >= 0 && note.length <= importing::MaxBeats)) std::abort();
             if (note.pitch < 0 || note.pitch > 127) std::abort();
         }
     }
-    using import::Hand;
-    for (const import::SongChoices& choices :
-         {import::SongChoices{}, import::SongChoices{"", Hand::Right, 60, true, {}},
-          import::SongChoices{"", Hand::Left, 55, false, {}},
-          import::SongChoices{"2", Hand::Both, 60, true, 30}}) {
-        CheckFitted(import::FitSong(result.score, choices));
+    using importing::Hand;
+    for (const importing::SongChoices& choices :
+         {importing::SongChoices{}, importing::SongChoices{"", Hand::Right, 60, true, {}},
+          importing::SongChoices{"", Hand::Left, 55, false, {}},
+          importing::SongChoices{"2", Hand::Both, 60, true, 30}}) {
+        CheckFitted(importing::FitSong(result.score, choices));
     }
 }
 

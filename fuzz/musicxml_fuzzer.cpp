@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    fuzzing::CheckImport(bytes.starts_with("PK\x03\x04") ? import::ReadMxl(bytes)
-                                                         : import::ReadMusicXml(bytes));
+    fuzzing::CheckImport(bytes.starts_with("PK\x03\x04") ? importing::ReadMxl(bytes)
+                                                         : importing::ReadMusicXml(bytes));
     return 0;
 }

@@ -7,6 +7,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzing::CheckImport(
-        import::ReadSmf(std::string_view(reinterpret_cast<const char*>(data), size)));
+        importing::ReadSmf(std::string_view(reinterpret_cast<const char*>(data), size)));
     return 0;
 }

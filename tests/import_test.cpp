@@ -49,23 +49,23 @@ std::string Off(char delta, int pitch) {  // running status after an On: velocit
     return std::string{delta, static_cast<char>(pitch), '\0'};
 }
 
-std::string Import(const import::ReadResult& read, const import::SongChoices& choices = {}) {
+std::string Import(const importing::ReadResult& read, const importing::SongChoices& choices = {}) {
     if (!read.error.empty()) return "error: " + read.error;
-    const import::FittedSong song = import::FitSong(read.score, choices);
+    const importing::FittedSong song = importing::FitSong(read.score, choices);
     return song.error.empty() ? Utf8(song.text) : "error: " + song.error;
 }
 
 TEST(Import, MidiNotesBecomeTokensFittedToTheKeys) {
-    import::SongChoices chords;
+    importing::SongChoices chords;
     chords.chords = true;
-    import::SongChoices up;
+    importing::SongChoices up;
     up.transpose = 12;
-    import::SongChoices asWritten;
+    importing::SongChoices asWritten;
     asWritten.transpose = 0;
     const struct {
         const char* what;
         std::string track;
-        import::SongChoices choices;
+        importing::SongChoices choices;
         const char* text;
     } cases[] = {
         {"a quarter and an eighth, running status",
@@ -89,7 +89,7 @@ TEST(Import, MidiNotesBecomeTokensFittedToTheKeys) {
         {"a given transposition", On(0, 60) + Off(24, 60), up, "ドH1"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(Import(import::ReadSmf(Smf(c.track)), c.choices), c.text) << c.what;
+        EXPECT_EQ(Import(importing::ReadSmf(Smf(c.track)), c.choices), c.text) << c.what;
     }
 }
 
@@ -107,7 +107,7 @@ TEST(Import, BrokenMidiFilesAreRefusedWithTheirReason) {
         {"RIFF not a midi file", "MIDIファイルではありません"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(import::ReadSmf(c.bytes).error.substr(0, std::string(c.error).size()), c.error)
+        EXPECT_EQ(importing::ReadSmf(c.bytes).error.substr(0, std::string(c.error).size()), c.error)
             << c.error;
     }
 }
@@ -137,12 +137,12 @@ const char* const TwoStaves = R"(<?xml version="1.0"?>
 </part></score-partwise>)";
 
 TEST(Import, ScoresGiveStavesAsHandsWithTiesRepeatsAndEndings) {
-    import::SongChoices right;
-    right.hand = import::Hand::Right;
-    import::SongChoices left;
-    left.hand = import::Hand::Left;
+    importing::SongChoices right;
+    right.hand = importing::Hand::Right;
+    importing::SongChoices left;
+    left.hand = importing::Hand::Left;
     left.chords = true;
-    const import::ReadResult read = import::ReadMusicXml(TwoStaves);
+    const importing::ReadResult read = importing::ReadMusicXml(TwoStaves);
     EXPECT_EQ(read.score.graceNotes, 1);
     // The first ending is written with the repeat, so bar 2 is played twice and bar 3 never.
     EXPECT_EQ(Import(read, right), "ミ4,ソ8|ファ#4|ミ4,ソ4|ドH8");
@@ -150,12 +150,13 @@ TEST(Import, ScoresGiveStavesAsHandsWithTiesRepeatsAndEndings) {
 }
 
 TEST(Import, HostileXmlIsRefused) {
-    EXPECT_EQ(import::ReadMusicXml(R"(<!DOCTYPE s [<!ENTITY a "aaaa">]><score-partwise/>)").error,
-              "実体（ENTITY）の宣言があるため読みません");
     EXPECT_EQ(
-        import::ReadMusicXml("<score-partwise><part").error.rfind("XMLとして正しくありません", 0),
-        0u);
-    EXPECT_EQ(import::ReadMxl("PK\x03\x04 broken").error, "ZIPとして読めません");
+        importing::ReadMusicXml(R"(<!DOCTYPE s [<!ENTITY a "aaaa">]><score-partwise/>)").error,
+        "実体（ENTITY）の宣言があるため読みません");
+    EXPECT_EQ(importing::ReadMusicXml("<score-partwise><part")
+                  .error.rfind("XMLとして正しくありません", 0),
+              0u);
+    EXPECT_EQ(importing::ReadMxl("PK\x03\x04 broken").error, "ZIPとして読めません");
 }
 
 }  // namespace

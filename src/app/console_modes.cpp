@@ -96,9 +96,9 @@ int CannotWrite(const std::string& output, int error) {
 class ImportedInput {
   public:
     explicit ImportedInput(const CommandLine& command) : m_tempo(command.tempo) {
-        if (!import::IsImportable(command.input)) return;
+        if (!importing::IsImportable(command.input)) return;
         m_imported = true;
-        import::ImportedSong song = import::ImportSong(command.input, ChoicesOf(command));
+        importing::ImportedSong song = importing::ImportSong(command.input, ChoicesOf(command));
         if (!song.error.empty()) {
             std::cerr << song.error << "\n";
             m_failed = true;
@@ -108,10 +108,10 @@ class ImportedInput {
             std::cerr << "「" << command.input << "」: " << song.report << "\n";
         }
         if (command.verbose) {
-            const import::FitReport& fit = song.fit;
+            const importing::FitReport& fit = song.fit;
             std::cerr << "「" << command.input << "」: " << fit.partName << "、" << fit.notesIn
                       << "音のうち" << fit.notesKept << "音、移調" << fit.transpose << "、配列"
-                      << import::LayoutName(fit.layout) << "、オクターブ移動" << fit.octaveMoves
+                      << importing::LayoutName(fit.layout) << "、オクターブ移動" << fit.octaveMoves
                       << "、3連符など" << fit.tupletPlaces << "、短くした音" << fit.shortened
                       << "\n";
         }
@@ -307,15 +307,16 @@ int PracticeHistory(const CommandLine& command) {
 
 }  // namespace
 
-import::SongChoices ChoicesOf(const CommandLine& command){import::SongChoices choices;
-choices.part = command.part;
-choices.hand = command.hand == "right"  ? import::Hand::Right
-               : command.hand == "left" ? import::Hand::Left
-                                        : import::Hand::Both;
-choices.split = command.split;
-choices.chords = command.chords;
-choices.transpose = command.transpose;
-return choices;
+importing::SongChoices ChoicesOf(const CommandLine& command) {
+    importing::SongChoices choices;
+    choices.part = command.part;
+    choices.hand = command.hand == "right"  ? importing::Hand::Right
+                   : command.hand == "left" ? importing::Hand::Left
+                                            : importing::Hand::Both;
+    choices.split = command.split;
+    choices.chords = command.chords;
+    choices.transpose = command.transpose;
+    return choices;
 }  // namespace app
 
 int RunConsoleMode(const CommandLine& command) {

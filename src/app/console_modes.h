@@ -7,7 +7,7 @@
 namespace app {
 
 // The song choices the command line made, for imported files.
-import::SongChoices ChoicesOf(const CommandLine& command);
+importing::SongChoices ChoicesOf(const CommandLine& command);
 
 // Runs --play, --export-midi, --render-wav, --import or --check; returns the exit code.
 int RunConsoleMode(const CommandLine& command);

@@ -14,7 +14,7 @@
 
 #include "part_names.h"
 
-namespace import {
+namespace importing {
 namespace {
 
 // A sysex or meta event longer than this is refused: the reader grows its buffer 128 bytes at a
@@ -265,4 +265,4 @@ ReadResult ReadSmf(std::string_view bytes) {
     return collector.Read(bytes);
 }
 
-}  // namespace import
+}  // namespace importing

@@ -5,9 +5,9 @@
 
 #include "score.h"
 
-namespace import {
+namespace importing {
 
 // bytes: the whole file. Drums (channel 10) are left out.
 ReadResult ReadSmf(std::string_view bytes);
 
-}  // namespace import
+}  // namespace importing

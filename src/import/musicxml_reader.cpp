@@ -14,7 +14,7 @@
 
 #include "part_names.h"
 
-namespace import {
+namespace importing {
 namespace {
 
 // A score repeated past this many bars is taken for a broken file.
@@ -488,4 +488,4 @@ ReadResult ReadMxl(std::string_view bytes) {
     return result;
 }
 
-}  // namespace import
+}  // namespace importing

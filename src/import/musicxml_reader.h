@@ -6,11 +6,11 @@
 
 #include "score.h"
 
-namespace import {
+namespace importing {
 
 // bytes: a whole .musicxml/.xml file.
 ReadResult ReadMusicXml(std::string_view bytes);
 // bytes: a whole .mxl file: a zip holding the score.
 ReadResult ReadMxl(std::string_view bytes);
 
-}  // namespace import
+}  // namespace importing

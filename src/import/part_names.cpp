@@ -6,7 +6,7 @@
 
 #include "music_file.h"
 
-namespace import {
+namespace importing {
 namespace {
 
 bool HasWord(const std::string& lower, std::string_view word) {
@@ -85,4 +85,4 @@ int HandOfName(std::string_view name) {
     return right ? 1 : 2;
 }
 
-}  // namespace import
+}  // namespace importing

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace import {
+namespace importing {
 
 // A name as a file gives it, as text for the lists and messages: UTF-8 as it is, else Shift-JIS
 // (as Japanese MIDI files name their tracks), else Latin-1; control characters dropped.
@@ -14,4 +14,4 @@ std::string NameText(std::string_view bytes);
 // "Bass"), 0: neither or both.
 int HandOfName(std::string_view name);
 
-}  // namespace import
+}  // namespace importing

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace import {
+namespace importing {
 
 struct ScoreNote {
     double start = 0;   // quarter-note beats from the song's start
@@ -55,4 +55,4 @@ inline constexpr std::size_t MaxNotes = 2'000'000;
 // Beats past this (about 14 hours at tempo 120) are taken for a broken file.
 inline constexpr double MaxBeats = 100'000;
 
-}  // namespace import
+}  // namespace importing

@@ -10,7 +10,7 @@
 #include "key_layout.h"
 #include "music_writer.h"
 
-namespace import {
+namespace importing {
 namespace {
 
 constexpr int UnitsPerBeat = 4;  // a unit is a sixteenth note
@@ -406,4 +406,4 @@ FittedSong FitSong(const Score& score, const SongChoices& choices) {
     return out;
 }
 
-}  // namespace import
+}  // namespace importing

@@ -9,7 +9,7 @@
 
 #include "score.h"
 
-namespace import {
+namespace importing {
 
 enum class Hand { Both, Right, Left };
 
@@ -52,4 +52,4 @@ std::string ReportLine(const FitReport& report);
 // Layout names as the function keys choose them.
 std::string LayoutName(std::int16_t layout);
 
-}  // namespace import
+}  // namespace importing

@@ -11,7 +11,7 @@
 #include "midi_file_reader.h"
 #include "musicxml_reader.h"
 
-namespace import {
+namespace importing {
 namespace {
 
 enum class Kind { NotImported, Smf, MusicXml, Mxl };
@@ -216,4 +216,4 @@ std::string SongKey(const std::string& path, const SongChoices& choices) {
     return key + "）";
 }
 
-}  // namespace import
+}  // namespace importing

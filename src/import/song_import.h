@@ -8,7 +8,7 @@
 #include "music_file.h"
 #include "song_fitting.h"
 
-namespace import {
+namespace importing {
 
 // Is this a file to import rather than a music file: by its first bytes, else by its name
 // (.mid .midi .kar .musicxml .xml .mxl)?
@@ -43,4 +43,4 @@ std::string PartOfListIndex(int index);
 // apart. A music file, and an import with the default choices, is its path alone.
 std::string SongKey(const std::string& path, const SongChoices& choices);
 
-}  // namespace import
+}  // namespace importing

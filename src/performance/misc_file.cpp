@@ -211,7 +211,7 @@ MiscFile::MiscFile(const keyboard::NoteTables& tables, std::function<void(std::i
     connect(m_combo3, &QComboBox::currentIndexChanged, this, [this] { ShowSongChoices(); });
     m_engine.SetSongOpener([this](MusicFileReader& reader, const std::string& path) {
         std::string said;
-        if (import::OpenSong(reader, path, Choices(), said)) return true;
+        if (importing::OpenSong(reader, path, Choices(), said)) return true;
         if (!said.empty()) {
             ui::showMessage(this,
                             {FromUtf8(said), ui::AppTitle, ui::Icon::Exclamation, ui::Buttons::Ok});
@@ -230,7 +230,7 @@ void MiscFile::ShowTape() {
     if (m_tapeWindow == nullptr || !m_check1->isChecked()) return;
     performance::MusicFileReader reader;
     std::string said;
-    if (!import::OpenSong(reader, FileName(), Choices(), said)) return;
+    if (!importing::OpenSong(reader, FileName(), Choices(), said)) return;
     m_tape = std::make_unique<practice::KeyTape>(practice::BuildSong(reader), false, false);
     m_tapeUnits = 0;
     m_tokenStart = Now();
@@ -271,15 +271,16 @@ void MiscFile::Form_Load() {
     }
 }
 
-import::SongChoices MiscFile::Choices() const {import::SongChoices choices;
-choices.part = import::PartOfListIndex(m_combo2->currentIndex());
-choices.hand = static_cast<import::Hand>(std::max(0, m_combo3->currentIndex()));
-return choices;
+importing::SongChoices MiscFile::Choices() const {
+    importing::SongChoices choices;
+    choices.part = importing::PartOfListIndex(m_combo2->currentIndex());
+    choices.hand = static_cast<importing::Hand>(std::max(0, m_combo3->currentIndex()));
+    return choices;
 }  // namespace performance
 
 void MiscFile::ShowSongChoices() {
     const QString name = m_text1->text().trimmed();
-    const bool imported = QFileInfo(name).isFile() && import::IsImportable(name.toStdString());
+    const bool imported = QFileInfo(name).isFile() && importing::IsImportable(name.toStdString());
     if (imported != !m_combo2->isHidden()) {
         for (QWidget* w : std::initializer_list<QWidget*>{m_label4, m_combo2, m_combo3, m_label5}) {
             w->setVisible(imported);
@@ -293,12 +294,12 @@ void MiscFile::ShowSongChoices() {
         const QSignalBlocker blocker(m_combo2);
         m_combo2->clear();
         for (const std::string& item :
-             import::PartListItems(import::ReadParts(name.toStdString()).parts)) {
+             importing::PartListItems(importing::ReadParts(name.toStdString()).parts)) {
             m_combo2->addItem(QString::fromStdString(item));
         }
     }
     // What fitting will change, or why the file cannot be played, before Execute.
-    const import::ImportedSong song = import::ImportSong(name.toStdString(), Choices());
+    const importing::ImportedSong song = importing::ImportSong(name.toStdString(), Choices());
     const std::string said = song.report.empty() ? std::string("そのまま弾けます") : song.report;
     m_label5->setText(FromUtf8(song.error.empty() ? song.fit.partName + ": " + said : song.error));
 }

@@ -139,7 +139,7 @@ class MiscFile : public QDialog, private PerformanceHost {
     // A MIDI file or a score: the dialog grows by a row with its parts, the hands and what
     // fitting changes.
     void ShowSongChoices();
-    import::SongChoices Choices() const;
+    importing::SongChoices Choices() const;
     QLabel* m_label4 = nullptr;
     QComboBox* m_combo2 = nullptr;
     QComboBox* m_combo3 = nullptr;

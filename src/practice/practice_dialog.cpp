@@ -184,7 +184,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
 
 void PracticeDialog::Text1_Change() {
     const QString name = m_text1->text().trimmed();
-    const bool imported = QFileInfo(name).isFile() && import::IsImportable(name.toStdString());
+    const bool imported = QFileInfo(name).isFile() && importing::IsImportable(name.toStdString());
     for (QWidget* w : std::initializer_list<QWidget*>{m_label7, m_combo2, m_label8, m_combo3}) {
         w->setVisible(imported);
     }
@@ -192,7 +192,7 @@ void PracticeDialog::Text1_Change() {
     m_partsOf = name;
     m_combo2->clear();
     for (const std::string& item :
-         import::PartListItems(import::ReadParts(name.toStdString()).parts)) {
+         importing::PartListItems(importing::ReadParts(name.toStdString()).parts)) {
         m_combo2->addItem(QString::fromStdString(item));
     }
 }
@@ -214,9 +214,9 @@ PracticeRequest PracticeDialog::Request() const {
     request.rampFrom = request.echo ? 0 : m_combo4->currentData().toInt();
     request.melody = m_check2->isChecked();
     if (!m_combo2->isHidden())
-        request.choices.part = import::PartOfListIndex(m_combo2->currentIndex());
+        request.choices.part = importing::PartOfListIndex(m_combo2->currentIndex());
     if (!m_combo3->isHidden()) {
-        request.choices.hand = static_cast<import::Hand>(m_combo3->currentIndex());
+        request.choices.hand = static_cast<importing::Hand>(m_combo3->currentIndex());
     }
     return request;
 }

@@ -18,7 +18,7 @@ struct PracticeRequest {
     bool echo = false;  // listen, then repeat, phrase by phrase (wait mode's judging)
     int rampFrom = 0;   // the passage loops from this tempo up to `tempo`; 0: the tempo stays
     // A MIDI file or a score: which part and hand, and how it is fitted to the keys.
-    import::SongChoices choices{};
+    importing::SongChoices choices{};
     bool melody = false;  // only the top note of each chord (imports: unless choices.chords)
 };
 

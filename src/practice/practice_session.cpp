@@ -96,7 +96,7 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     const QString name = FromUtf8(request.file);
     performance::MusicFileReader reader;
     std::string said;
-    if (!import::OpenSong(reader, request.file, request.choices, said)) {
+    if (!importing::OpenSong(reader, request.file, request.choices, said)) {
         const QString text =
             said.empty() ? QStringLiteral("「") + name + QStringLiteral("」ﾌｧｲﾙはありません。")
                          : FromUtf8(said);
@@ -149,8 +149,8 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     }
     m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
     // The history tells apart the songs one file gives: a part, a hand, chords or melody.
-    m_file = import::SongKey(AbsolutePath(request.file), request.choices);
-    if (request.melody && !import::IsImportable(request.file)) m_file += "（メロディ）";
+    m_file = importing::SongKey(AbsolutePath(request.file), request.choices);
+    if (request.melody && !importing::IsImportable(request.file)) m_file += "（メロディ）";
     m_caption = m_form.windowTitle();
     m_announcedStep.reset();
     if (m_builtInSynth) {
