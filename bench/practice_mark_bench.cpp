@@ -1,16 +1,24 @@
 // Time from a key event reaching the keyboard window during a practice to the next step's mark
 // painted on the picture, offscreen: the key handler, the note, the practice engine, the marks
-// and the paint of the region they changed, the key tape moved on included. And the cost of one
-// frame of the key tape scrolling in time: at 60 frames a second, 1 % of a core is 167 µs.
+// and the paint of the region they changed, the key tape moved on included (or the tape taken
+// off the window, for the same figure without it). The cost of one frame of the key tape
+// scrolling in time: at 60 frames a second, 1 % of a core is 167 µs. And an in-time practice
+// left to run: the processor time it takes with the tape and without, and where each painted
+// frame's now line stands against the engine's due times.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QKeyEvent>
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "key_tape_view.h"
 #include "main_window.h"
@@ -25,6 +33,41 @@ class SilentBackend final : public midi::OutputBackend {
     bool available() override { return true; }
     void send(std::uint32_t) override {}
     void close() override {}
+};
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double ProcessSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Each paint of the tape: when it was done and the position it showed.
+class FrameWatcher : public QObject {
+  public:
+    struct Frame {
+        practice::TimePoint done;
+        double position = 0;
+    };
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || m_inside) return false;
+        auto* view = static_cast<practice::KeyTapeView*>(watched);
+        const auto position = view->Position();
+        m_inside = true;
+        watched->event(event);  // the paint itself
+        m_inside = false;
+        if (position) frames.push_back({practice::Clock::now(), *position});
+        return true;
+    }
+    std::vector<Frame> frames;
+
+  private:
+    bool m_inside = false;
 };
 
 void KeyEventToNextMark(benchmark::State& state) {
@@ -47,8 +90,11 @@ void KeyEventToNextMark(benchmark::State& state) {
     request.file = (folder / "song.txt").string();
     request.fromLine = 1;
     session.Start(request);
+    // The tape off: taken off the window, the keyboard at its own size again.
+    if (state.range(1) == 0) form.SetTopStrip(nullptr);
     QApplication::processEvents();
     const auto& keyNote = form.noteTables().KeyNote;
+    std::vector<double> times;
     for (auto _ : state) {
         state.PauseTiming();
         const auto note = session.engine()->Expected().front();
@@ -57,22 +103,27 @@ void KeyEventToNextMark(benchmark::State& state) {
         QKeyEvent press(QEvent::KeyPress, qtKey, Qt::NoModifier, 0, 0, 0);
         QKeyEvent release(QEvent::KeyRelease, qtKey, Qt::NoModifier, 0, 0, 0);
         state.ResumeTiming();
+        const auto began = std::chrono::steady_clock::now();
         QApplication::sendEvent(form.picture(), &press);
         // The marks' regions were marked dirty; the paint happens here.
         QApplication::processEvents();
+        times.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - began)
+                .count());
         state.PauseTiming();
         QApplication::sendEvent(form.picture(), &release);
         QApplication::processEvents();
         state.ResumeTiming();
     }
+    state.counters["median_us"] = Median(times);
     session.Stop();
     QApplication::processEvents();
     form.close();
     midi::installBackend(nullptr);
     std::filesystem::remove_all(folder);
 }
-// The picture at design size and at full-HD width.
-BENCHMARK(KeyEventToNextMark)->Arg(467)->Arg(1920)->Unit(benchmark::kMicrosecond);
+// The picture at design size and at full-HD width; the tape shown (1) or off (0).
+BENCHMARK(KeyEventToNextMark)->ArgsProduct({{467, 1920}, {1, 0}})->Unit(benchmark::kMicrosecond);
 
 void InTimeTapeFrame(benchmark::State& state) {
     const auto folder = std::filesystem::temp_directory_path() /
@@ -103,6 +154,87 @@ void InTimeTapeFrame(benchmark::State& state) {
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(InTimeTapeFrame)->Arg(467)->Arg(1920)->Unit(benchmark::kMicrosecond);
+
+// An in-time practice left to run for a minute at the screen's rate (60 frames a second offscreen)
+// with nobody playing: every note missed and greyed, as the engine's clock says. Its processor
+// time with the tape shown (1) or off (0); with the tape, each painted frame's now line against
+// the engine's due times: a step is due at songStart() + its unit × unitSeconds(), so the frame
+// done at time t that shows position p is behind by t - (songStart() + p × unitSeconds()).
+void InTimeScroll(benchmark::State& state) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("muruteka-scroll-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    std::ofstream(folder / "song.txt", std::ios::binary)
+        << "\x83\x68:\x83\x7E:\x83\x5C\x34,\x83\x68\x34,\x83\x7E\x32,\x83\x5C\x32\r\n";
+    midi::installBackend(std::make_unique<SilentBackend>());
+    keyboard::Form1 form;
+    practice::PracticeSession session(form, false);
+    form.Form_Load({});
+    const int width = static_cast<int>(state.range(0));
+    form.resize(width, width * 3000 / 7005);
+    form.show();
+    QApplication::processEvents();
+    practice::PracticeRequest request;
+    request.file = (folder / "song.txt").string();
+    request.fromLine = 1;
+    request.inTime = true;
+    FrameWatcher watcher;
+    for (auto _ : state) {
+        session.Start(request);
+        if (state.range(1) == 0) form.SetTopStrip(nullptr);
+        session.tapeView()->installEventFilter(&watcher);
+        QApplication::processEvents();
+        watcher.frames.clear();
+        const double cpuBefore = ProcessSeconds();
+        const auto began = std::chrono::steady_clock::now();
+        QEventLoop loop;
+        QTimer::singleShot(std::chrono::seconds(60), &loop, &QEventLoop::quit);
+        loop.exec();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        state.counters["core_percent"] = 100 * (ProcessSeconds() - cpuBefore) / wall;
+        state.counters["frames_per_s"] = static_cast<double>(watcher.frames.size()) / wall;
+        std::vector<double> behind;
+        std::vector<double> gaps;
+        const practice::PracticeEngine& engine = *session.engine();
+        for (std::size_t i = 0; i < watcher.frames.size(); ++i) {
+            const auto& frame = watcher.frames[i];
+            const auto due =
+                engine.songStart() +
+                std::chrono::duration_cast<practice::Clock::duration>(
+                    std::chrono::duration<double>(frame.position * engine.unitSeconds()));
+            if (frame.position >= 0)
+                behind.push_back(
+                    std::chrono::duration<double, std::milli>(frame.done - due).count());
+            if (i > 0)
+                gaps.push_back(std::chrono::duration<double, std::milli>(frame.done -
+                                                                         watcher.frames[i - 1].done)
+                                   .count());
+        }
+        if (!behind.empty()) {
+            state.counters["behind_median_ms"] = Median(behind);
+            state.counters["behind_max_ms"] = *std::max_element(behind.begin(), behind.end());
+            std::sort(behind.begin(), behind.end());
+            state.counters["behind_p99_ms"] = behind[behind.size() * 99 / 100];
+            // The share of frames whose now line is within one frame (16.7 ms) of the time.
+            state.counters["within_frame_pct"] =
+                100.0 *
+                static_cast<double>(std::count_if(behind.begin(), behind.end(),
+                                                  [](double ms) { return ms <= 1000.0 / 60; })) /
+                static_cast<double>(behind.size());
+            // Until the next frame the line stands still: the most it can lag.
+            state.counters["gap_max_ms"] =
+                gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
+        }
+        session.Stop();
+        QApplication::processEvents();
+    }
+    form.close();
+    midi::installBackend(nullptr);
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(InTimeScroll)->Args({1920, 1})->Args({1920, 0})->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -268,3 +268,16 @@ TEST_F(FormTest, TheKeyTapeShowsAboveTheKeyboardOnlyWhileAPracticeRuns) {
     EXPECT_EQ(form->grab().toImage(), maximizedBefore);
     unsetenv("XDG_DATA_HOME");
 }
+
+// Asked for, a screen reader hears the bar ahead instead of the next key as a bar begins.
+TEST_F(CoachTest, WaitModeReadsTheBarAheadAsABarBeginsWhenAsked) {
+    practice::PracticeRequest request{folder.write("song.txt", "ド4,レ4\r\nミ4\r\n")};
+    request.readBars = true;
+    ASSERT_TRUE(session->Start(request));
+    QStringList heard{session->nextSentence()};
+    for (const int key : {Qt::Key_E, Qt::Key_R}) {
+        type({key});
+        heard << session->nextSentence();
+    }
+    EXPECT_EQ(heard.join('|'), QStringLiteral("次の小節: E ド、R レ|次は R レ|次の小節: T ミ"));
+}

@@ -124,7 +124,7 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
 
     m_command2->setDefault(true);
 
-    QLabel* label10 = label("曲の一覧(&G)：", 100, 3350, 6000);
+    QLabel* label10 = label("曲の一覧(&G)：", 100, 3350, 3100);
     m_list1 = new QListWidget(this);
     m_list1->setObjectName(QStringLiteral("List1"));
     place(m_list1, 80, 3600, 7760, 1650);
@@ -154,6 +154,10 @@ PracticeDialog::PracticeDialog(const PracticeRequest& last, QWidget* parent) : Q
         Command2_Click();
     });
     connect(m_text1, &QLineEdit::textEdited, this, [this] { Text1_Edited(); });
+    // Last in the tab order: wait mode reads the bar ahead to a screen reader as a bar begins.
+    m_check3 = new QCheckBox(QStringLiteral("小節の初めに次の小節を読む(&B)"), this);
+    place(m_check3, 3300, 3300, 4540, 300);
+    m_check3->setChecked(last.readBars);
     picture2->lower();
 
     // Screen readers say the boxes by their labels' words.
@@ -213,6 +217,7 @@ PracticeRequest PracticeDialog::Request() const {
     request.cleanRepeats = m_spin3->value();
     request.rampFrom = request.echo ? 0 : m_combo4->currentData().toInt();
     request.melody = m_check2->isChecked();
+    request.readBars = m_option1->isChecked() && m_check3->isChecked();
     if (!m_combo2->isHidden())
         request.choices.part = importing::PartOfListIndex(m_combo2->currentIndex());
     if (!m_combo3->isHidden()) {
@@ -226,6 +231,8 @@ void PracticeDialog::Option_Click() {
     m_check1->setEnabled(m_option2->isChecked());
     // Listening and repeating goes phrase by phrase at one tempo.
     m_combo4->setEnabled(!m_option3->isChecked());
+    // The bar ahead is read only while the tape waits for each step.
+    m_check3->setEnabled(m_option1->isChecked());
 }
 
 void PracticeDialog::Text1_Edited() {

@@ -49,6 +49,7 @@ class PracticeDialog : public QDialog {
     QComboBox* Combo3() { return m_combo3; }
     QComboBox* Combo4() { return m_combo4; }
     QListWidget* List1() { return m_list1; }
+    QCheckBox* Check3() { return m_check3; }
     // Typing in the name box: the song list shows the songs whose path holds the text.
     void Text1_Edited();
 
@@ -73,6 +74,7 @@ class PracticeDialog : public QDialog {
     QComboBox* m_combo4 = nullptr;  // slow first: the tempo to start from, or none
     // The songs practised before, newest first, then the songs folder's; a gone file greyed.
     QListWidget* m_list1 = nullptr;
+    QCheckBox* m_check3 = nullptr;  // wait mode: the bar ahead read when a bar begins
     std::vector<SongListEntry> m_songs;
     bool m_filtered = false;  // the player typed a part of a name
     QString m_partsOf;        // the file whose parts the list holds

@@ -20,6 +20,8 @@ struct PracticeRequest {
     // A MIDI file or a score: which part and hand, and how it is fitted to the keys.
     importing::SongChoices choices{};
     bool melody = false;  // only the top note of each chord (imports: unless choices.chords)
+    // Wait mode: when a bar begins, a screen reader hears the bar ahead instead of the next key.
+    bool readBars = false;
 };
 
 }  // namespace practice

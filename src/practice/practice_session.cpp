@@ -56,6 +56,14 @@ class CloseWatcher : public QObject {
     std::function<void()> m_onClose;
 };
 
+// The step is the first to start on its line of the music file (a bar); a pass starts one too.
+bool StartsBar(const Song& song, std::size_t step) {
+    if (step == 0) return true;
+    const std::uint64_t after = song.steps[step - 1].startUnit + 1;
+    const auto line = std::lower_bound(song.lineStarts.begin(), song.lineStarts.end(), after);
+    return line != song.lineStarts.end() && *line <= song.steps[step].startUnit;
+}
+
 }  // namespace
 
 PracticeSession::PracticeSession(keyboard::Form1& form, bool builtInSynth)
@@ -295,6 +303,10 @@ void PracticeSession::ShowProgress() {
     }
     // After the key that played the step is named, so that the next key is what is heard last.
     m_nextSentence = QStringLiteral("次は ") + names.join(QStringLiteral("、"));
+    // As a bar begins in wait mode, the bar ahead instead, when the player asked for it.
+    if (m_last.readBars && m_tapeView != nullptr && m_engine->options().mode == Mode::Wait &&
+        StartsBar(m_engine->song(), *step))
+        m_nextSentence = m_tapeView->NextBarText();
     m_sayNext.start(0);
 }
 

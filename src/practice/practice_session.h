@@ -13,9 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "echo_session.h"
 #include "key_tape.h"
 #include "key_tape_view.h"
-#include "echo_session.h"
 #include "main_window.h"
 #include "practice_engine.h"
 #include "practice_request.h"
@@ -51,6 +51,8 @@ class PracticeSession : public QObject {
     KeyTapeView* tapeView() const { return m_tapeView; }
     // Listen, then repeat: the player's turn to play the phrase back.
     bool echoTurn() const { return m_echo.running() && m_echo.coach()->playerTurn(); }
+    // What a screen reader was last told of the step ahead: "次は E ド", or the bar ahead.
+    const QString& nextSentence() const { return m_nextSentence; }
 
   private:
     void Wake();
