@@ -90,6 +90,36 @@ void KeyTapeView::Moved() {
     }
 }
 
+QPixmap KeyTapeView::DrawCell(const TapeCell& cell, QSize size, bool current, QColor fill,
+                              QFont font) const {
+    QPixmap image(size * devicePixelRatioF());
+    image.setDevicePixelRatio(devicePixelRatioF());
+    image.fill(fill);
+    QPainter painter(&image);
+    const QRect box(QPoint(0, 0), size);
+    painter.setPen(current ? QPen(keyboard::GuideMarkColor, 3) : QPen(LaterTextColor, 1));
+    painter.drawRect(box.adjusted(current ? 1 : 0, current ? 1 : 0, -1, -1));
+    painter.setPen(current ? Qt::black : LaterTextColor);
+    const int rows = static_cast<int>(cell.keys.size());
+    const int rowHeight = (box.height() - 1) / std::max(1, rows);
+    for (int row = 0; row < rows; ++row) {
+        const TapeKey& key = cell.keys[static_cast<std::size_t>(row)];
+        const QRect line(3, row * rowHeight, box.width() - 4, rowHeight);
+        font.setPixelSize(std::max(6, std::min({rowHeight * 7 / 10, box.width() / 2, 32})));
+        font.setBold(current);
+        painter.setFont(font);
+        const QString cap = FromUtf8(key.cap);
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, cap);
+        const int capWidth = painter.fontMetrics().horizontalAdvance(cap);
+        font.setPixelSize(std::max(6, std::min(rowHeight * 4 / 10, 16)));
+        font.setBold(false);
+        painter.setFont(font);
+        painter.drawText(line.adjusted(capWidth + 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                         FromUtf8(key.name));
+    }
+    return image;
+}
+
 void KeyTapeView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), TapeBackColor);
@@ -117,34 +147,26 @@ void KeyTapeView::paintEvent(QPaintEvent*) {
         QColor fill = Qt::white;
         if (const auto mark = m_marks.find(cell.at); cell.beat == 0 && mark != m_marks.end())
             fill = mark->second.color;
-        if (cell.beat > 0) fill = TapeBackColor;
-        painter.fillRect(box, fill);
-        painter.setPen(current ? QPen(keyboard::GuideMarkColor, 3) : QPen(LaterTextColor, 1));
-        painter.drawRect(box.adjusted(current ? 1 : 0, current ? 1 : 0, -1, -1));
-        painter.setPen(current ? Qt::black : LaterTextColor);
         if (cell.beat > 0) {
+            painter.fillRect(box, TapeBackColor);
+            painter.setPen(QPen(LaterTextColor, 1));
+            painter.drawRect(box.adjusted(0, 0, -1, -1));
             font.setPixelSize(std::max(8, (bottom - top) / 2));
             painter.setFont(font);
             painter.drawText(box, Qt::AlignCenter, QString::number(cell.beat));
             continue;
         }
-        const int rows = static_cast<int>(cell.keys.size());
-        const int rowHeight = (bottom - top) / std::max(1, rows);
-        for (int row = 0; row < rows; ++row) {
-            const TapeKey& key = cell.keys[static_cast<std::size_t>(row)];
-            const QRect line(left + 3, top + row * rowHeight, box.width() - 4, rowHeight);
-            font.setPixelSize(std::max(6, std::min({rowHeight * 7 / 10, box.width() / 2, 32})));
-            font.setBold(current);
-            painter.setFont(font);
-            const QString cap = FromUtf8(key.cap);
-            painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, cap);
-            const int capWidth = painter.fontMetrics().horizontalAdvance(cap);
-            font.setPixelSize(std::max(6, std::min(rowHeight * 4 / 10, 16)));
-            font.setBold(false);
-            painter.setFont(font);
-            painter.drawText(line.adjusted(capWidth + 2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                             FromUtf8(key.name));
+        QString key = QString::number(box.width()) + QLatin1Char('x') +
+                      QString::number(box.height()) + QLatin1Char(current ? 'c' : 'l') +
+                      QString::number(fill.rgba(), 16);
+        for (const TapeKey& k : cell.keys) key += QLatin1Char('|') + FromUtf8(k.cap + " " + k.name);
+        auto image = m_cellImages.find(key);
+        if (image == m_cellImages.end()) {
+            if (m_cellImages.size() > 256) m_cellImages.clear();
+            image =
+                m_cellImages.emplace(key, DrawCell(cell, box.size(), current, fill, font)).first;
         }
+        painter.drawPixmap(box.topLeft(), image->second);
     }
     painter.setPen(QPen(Qt::black, 1));
     for (const double x : view.barLines) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <map>
+#include <unordered_map>
 
 #include "key_tape.h"
 
@@ -47,6 +49,7 @@ class KeyTapeView : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    QPixmap DrawCell(const TapeCell& cell, QSize size, bool current, QColor fill, QFont font) const;
     struct Mark {
         QColor color;
         std::optional<TimePoint> until;
@@ -57,6 +60,9 @@ class KeyTapeView : public QWidget {
     PositionSource m_position;
     std::map<std::uint64_t, Mark> m_marks;
     QTimer m_frame;
+    // Each step's cell drawn once and kept while it scrolls by: laying out its text again at
+    // every frame cost most of the frame. Keyed by what the cell shows and its size.
+    std::unordered_map<QString, QPixmap> m_cellImages;
 };
 
 }  // namespace practice
