@@ -181,7 +181,7 @@ class Collector : public Midifile_reader {
         if (m_priming || type != 3 || !m_trackName.empty() || text == nullptr) return;
         m_trackName =
             NameText(std::string_view(reinterpret_cast<const char*>(text),
-                                      static_cast<std::size_t>(std::clamp(length, 0, 80))));
+                                      static_cast<std::size_t>(std::clamp(length, 0, 4096))));
     }
 
   private:
