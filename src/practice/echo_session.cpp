@@ -87,14 +87,7 @@ void EchoSession::Handle(const std::vector<EchoEvent>& events) {
         }
     }
     Show();
-    const auto wake = m_coach->NextWake();
-    if (!wake) {
-        m_wake.stop();
-        return;
-    }
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*wake - Clock::now()).count() - 1;
-    m_wake.start(static_cast<int>(std::clamp<std::int64_t>(ms, 0, 60000)));
+    ArmWake(m_wake, m_coach->NextWake());
 }
 
 void EchoSession::Show() {

@@ -237,14 +237,7 @@ void PracticeSession::Wake() {
 
 void PracticeSession::Schedule() {
     if (!running()) return;
-    const auto wake = m_engine->NextWake();
-    if (!wake) {
-        m_wake.stop();
-        return;
-    }
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(*wake - Clock::now()).count() - 1;
-    m_wake.start(static_cast<int>(std::clamp<std::int64_t>(ms, 0, 60000)));
+    ArmWake(m_wake, m_engine->NextWake());
 }
 
 void PracticeSession::Handle(const std::vector<Happening>& happenings) {
