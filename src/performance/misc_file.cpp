@@ -289,17 +289,20 @@ void MiscFile::ShowSongChoices() {
                      ui::twipsToPixelsY(imported ? 2755 : 2055, *this));
     }
     if (!imported) return;
-    if (name != m_partsOf) {
+    // A new file starts from 自動: its list is filled from the import below, which reads it once.
+    const bool newFile = name != m_partsOf;
+    const QSignalBlocker blocker(m_combo2);
+    if (newFile) {
         m_partsOf = name;
-        const QSignalBlocker blocker(m_combo2);
         m_combo2->clear();
-        for (const std::string& item :
-             importing::PartListItems(importing::ReadParts(name.toStdString()).parts)) {
-            m_combo2->addItem(QString::fromStdString(item));
-        }
     }
     // What fitting will change, or why the file cannot be played, before Execute.
     const importing::ImportedSong song = importing::ImportSong(name.toStdString(), Choices());
+    if (newFile) {
+        for (const std::string& item : importing::PartListItems(song.parts)) {
+            m_combo2->addItem(QString::fromStdString(item));
+        }
+    }
     const std::string said = song.report.empty() ? std::string("そのまま弾けます") : song.report;
     m_label5->setText(FromUtf8(song.error.empty() ? song.fit.partName + ": " + said : song.error));
 }
