@@ -70,26 +70,57 @@ class FrameWatcher : public QObject {
     bool m_inside = false;
 };
 
-void KeyEventToNextMark(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("muruteka-mark-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_DATA_HOME", folder.c_str(), 1);
-    // ド レ ミ ファ ソ in CP932, a passage that repeats until stopped.
-    std::ofstream(folder / "song.txt", std::ios::binary)
-        << "\x83\x68\x34,\x83\x8C\x34,\x83\x7E\x34,\x83\x74\x83\x40\x34,\x83\x5C\x34\r\n";
-    midi::installBackend(std::make_unique<SilentBackend>());
+// A practice in a shown window with a song of its own and a silent output; it ends, and its
+// files go, when the bench is done.
+struct PracticeBench {
+    PracticeBench(const char* name, const char* song, int width, bool builtInSynth)
+        : folder(Install(name, song)), session(form, builtInSynth) {
+        form.setPlayerNoteObserver(
+            [this](std::int16_t note, bool on) { session.PlayerNote(note, on); });
+        form.Form_Load({});
+        form.resize(width, width * 3000 / 7005);
+        form.show();
+        QApplication::processEvents();
+        request.file = (folder / "song.txt").string();
+        request.fromLine = 1;  // a passage, so that it repeats until stopped
+    }
+    ~PracticeBench() {
+        session.Stop();
+        QApplication::processEvents();
+        form.close();
+        midi::installBackend(nullptr);
+        std::filesystem::remove_all(folder);
+    }
+    // The song in CP932 and the history in a folder of the bench's, and the silent output, all
+    // before the window exists.
+    static std::filesystem::path Install(const char* name, const char* song) {
+        const auto folder = std::filesystem::temp_directory_path() /
+                            (std::string(name) + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+        setenv("XDG_DATA_HOME", folder.c_str(), 1);
+        std::ofstream(folder / "song.txt", std::ios::binary) << song;
+        midi::installBackend(std::make_unique<SilentBackend>());
+        return folder;
+    }
+    std::filesystem::path folder;
     keyboard::Form1 form;
-    practice::PracticeSession session(form, true);
-    form.setPlayerNoteObserver([&](std::int16_t note, bool on) { session.PlayerNote(note, on); });
-    form.Form_Load({});
-    form.resize(static_cast<int>(state.range(0)), static_cast<int>(state.range(0) * 3000 / 7005));
-    form.show();
-    QApplication::processEvents();
+    practice::PracticeSession session;
     practice::PracticeRequest request;
-    request.file = (folder / "song.txt").string();
-    request.fromLine = 1;
-    session.Start(request);
+};
+
+// ド:ミ:ソ4, ド4, ミ2, ソ2 repeated: chords and single keys.
+const char* const ChordsAndKeys =
+    "\x83\x68:\x83\x7E:\x83\x5C\x34,\x83\x68\x34,\x83\x7E\x32,\x83\x5C\x32\r\n";
+
+void KeyEventToNextMark(benchmark::State& state) {
+    // ド レ ミ ファ ソ in CP932.
+    PracticeBench bench(
+        "muruteka-mark-bench-",
+        "\x83\x68\x34,\x83\x8C\x34,\x83\x7E\x34,\x83\x74\x83\x40\x34,\x83\x5C\x34\r\n",
+        static_cast<int>(state.range(0)), true);
+    keyboard::Form1& form = bench.form;
+    practice::PracticeSession& session = bench.session;
+    session.Start(bench.request);
     // The tape off: taken off the window, the keyboard at its own size again.
     if (state.range(1) == 0) form.SetTopStrip(nullptr);
     QApplication::processEvents();
@@ -116,42 +147,17 @@ void KeyEventToNextMark(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.counters["median_us"] = Median(times);
-    session.Stop();
-    QApplication::processEvents();
-    form.close();
-    midi::installBackend(nullptr);
-    std::filesystem::remove_all(folder);
 }
 // The picture at design size and at full-HD width; the tape shown (1) or off (0).
 BENCHMARK(KeyEventToNextMark)->ArgsProduct({{467, 1920}, {1, 0}})->Unit(benchmark::kMicrosecond);
 
 void InTimeTapeFrame(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("muruteka-tape-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_DATA_HOME", folder.c_str(), 1);
-    // ド:ミ:ソ4, ド4, ミ2, ソ2 repeated: chords and single keys.
-    std::ofstream(folder / "song.txt", std::ios::binary)
-        << "\x83\x68:\x83\x7E:\x83\x5C\x34,\x83\x68\x34,\x83\x7E\x32,\x83\x5C\x32\r\n";
-    midi::installBackend(std::make_unique<SilentBackend>());
-    keyboard::Form1 form;
-    practice::PracticeSession session(form, false);
-    form.Form_Load({});
-    form.resize(static_cast<int>(state.range(0)), static_cast<int>(state.range(0) * 3000 / 7005));
-    form.show();
+    PracticeBench bench("muruteka-tape-bench-", ChordsAndKeys, static_cast<int>(state.range(0)),
+                        false);
+    bench.request.inTime = true;
+    bench.session.Start(bench.request);
     QApplication::processEvents();
-    practice::PracticeRequest request;
-    request.file = (folder / "song.txt").string();
-    request.fromLine = 1;
-    request.inTime = true;
-    session.Start(request);
-    QApplication::processEvents();
-    for (auto _ : state) session.tapeView()->repaint();
-    session.Stop();
-    QApplication::processEvents();
-    form.close();
-    midi::installBackend(nullptr);
-    std::filesystem::remove_all(folder);
+    for (auto _ : state) bench.session.tapeView()->repaint();
 }
 BENCHMARK(InTimeTapeFrame)->Arg(467)->Arg(1920)->Unit(benchmark::kMicrosecond);
 
@@ -161,23 +167,11 @@ BENCHMARK(InTimeTapeFrame)->Arg(467)->Arg(1920)->Unit(benchmark::kMicrosecond);
 // the engine's due times: a step is due at songStart() + its unit × unitSeconds(), so the frame
 // done at time t that shows position p is behind by t - (songStart() + p × unitSeconds()).
 void InTimeScroll(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("muruteka-scroll-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("XDG_DATA_HOME", folder.c_str(), 1);
-    std::ofstream(folder / "song.txt", std::ios::binary)
-        << "\x83\x68:\x83\x7E:\x83\x5C\x34,\x83\x68\x34,\x83\x7E\x32,\x83\x5C\x32\r\n";
-    midi::installBackend(std::make_unique<SilentBackend>());
-    keyboard::Form1 form;
-    practice::PracticeSession session(form, false);
-    form.Form_Load({});
-    const int width = static_cast<int>(state.range(0));
-    form.resize(width, width * 3000 / 7005);
-    form.show();
-    QApplication::processEvents();
-    practice::PracticeRequest request;
-    request.file = (folder / "song.txt").string();
-    request.fromLine = 1;
+    PracticeBench bench("muruteka-scroll-bench-", ChordsAndKeys, static_cast<int>(state.range(0)),
+                        false);
+    keyboard::Form1& form = bench.form;
+    practice::PracticeSession& session = bench.session;
+    practice::PracticeRequest& request = bench.request;
     request.inTime = true;
     FrameWatcher watcher;
     for (auto _ : state) {
@@ -230,9 +224,6 @@ void InTimeScroll(benchmark::State& state) {
         session.Stop();
         QApplication::processEvents();
     }
-    form.close();
-    midi::installBackend(nullptr);
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(InTimeScroll)->Args({1920, 1})->Args({1920, 0})->Iterations(1)->Unit(benchmark::kSecond);
 
