@@ -83,6 +83,21 @@ TEST(PracticeHistory, DamagedLinesAreSkippedWithANotice) {
     EXPECT_NE(h.notices[3].find("ほかにも1行"), std::string::npos) << h.notices[3];
 }
 
+TEST(PracticeHistory, OnlyEachFilesNewestPracticeKeepsItsBars) {
+    testing_support::TempFolder folder;
+    const std::string b = "\t\t1:4/0/0/0.0";
+    const std::string other =
+        "2026-12-07T18:20:00+09:00\t/songs/b.txt\twait\t84\t4\t4\t0\t\t\t\t\t9.0";
+    const History h = ReadHistory(folder.write(
+        "practice.tsv", WaitLine + b + "\n" + other + b + "\n" + WaitLine + b + "\n" + WaitLine,
+        false));
+    std::string kept;
+    for (const HistoryEntry& e : h.entries) kept += e.bars.empty() ? '-' : 'B';
+    EXPECT_EQ(kept, "-BB-");
+    EXPECT_NE(LastPracticeBars(h.entries, "/songs/a.txt").find("1小節目 正確さ 100%"),
+              std::string::npos);
+}
+
 TEST(PracticeHistory, AppendKeepsEveryOldByteAndRefusesClearly) {
     testing_support::TempFolder folder;
     const auto path = folder.path() / "new" / "muruteka" / "practice.tsv";

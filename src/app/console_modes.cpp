@@ -268,13 +268,18 @@ int PracticeHistory(const CommandLine& command) {
         std::cerr << "練習の記録の場所がわかりません（HOMEもXDG_DATA_HOMEもありません）。\n";
         return Failed;
     }
-    practice::History history = practice::ReadHistory(path);
-    for (const std::string& notice : history.notices) std::cerr << notice << "\n";
-    // The entries are held once: moved into their songs.
-    const std::string bars = command.input.empty()
-                                 ? std::string()
-                                 : practice::LastPracticeBars(history.entries, command.input);
-    const auto songs = practice::GroupHistory(std::move(history.entries), command.input);
+    // Read straight into the songs, one entry at a time: the history is never held twice.
+    const std::string wanted =
+        command.input.empty() ? std::string() : practice::HistoryName(command.input);
+    std::vector<practice::SongHistory> songs;
+    std::vector<practice::HistoryEntry> lastWithBars;
+    const auto notices = practice::ForEachHistoryEntry(path, [&](practice::HistoryEntry&& e) {
+        if (!wanted.empty() && e.file != wanted) return;
+        if (!wanted.empty() && !e.bars.empty()) lastWithBars = {e};
+        practice::AddToGroup(songs, std::move(e));
+    });
+    for (const std::string& notice : notices) std::cerr << notice << "\n";
+    const std::string bars = practice::LastPracticeBars(lastWithBars, wanted);
     if (songs.empty()) {
         std::cout << (command.input.empty() ? std::string() : "「" + command.input + "」の")
                   << "練習の記録はまだありません（" << path.string() << "）。\n";

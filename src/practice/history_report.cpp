@@ -75,24 +75,32 @@ int Digits(const std::string& text, std::size_t at, std::size_t count, bool& ok)
 
 }  // namespace
 
+namespace {
+
+SongHistory& GroupOf(std::vector<SongHistory>& songs, const HistoryEntry& entry) {
+    auto group = std::find_if(songs.rbegin(), songs.rend(), [&](const SongHistory& s) {
+        return s.mode == entry.mode && s.file == entry.file;
+    });
+    if (group != songs.rend()) return *group;
+    songs.push_back({entry.file, entry.mode, {}});
+    return songs.back();
+}
+
+}  // namespace
+
+void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry) {
+    SongHistory& group = GroupOf(songs, entry);
+    // The group holds the name; the table and the charts show no bars.
+    std::string().swap(entry.file);
+    std::vector<BarFigures>().swap(entry.bars);
+    group.entries.push_back(std::move(entry));
+}
+
 std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history, const std::string& file) {
-    std::string wanted;
-    if (!file.empty()) {
-        std::error_code error;
-        const auto absolute = std::filesystem::absolute(file, error);
-        wanted = error ? file : absolute.lexically_normal().string();
-    }
+    const std::string wanted = file.empty() ? std::string() : HistoryName(file);
     std::vector<SongHistory> songs;
     for (HistoryEntry& e : history) {
-        if (!wanted.empty() && e.file != wanted) continue;
-        auto group = std::find_if(songs.begin(), songs.end(), [&](const SongHistory& s) {
-            return s.file == e.file && s.mode == e.mode;
-        });
-        if (group == songs.end()) {
-            songs.push_back({e.file, e.mode, {}});
-            group = songs.end() - 1;
-        }
-        group->entries.push_back(std::move(e));
+        if (wanted.empty() || e.file == wanted) AddToGroup(songs, std::move(e));
     }
     return songs;
 }

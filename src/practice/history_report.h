@@ -22,9 +22,13 @@ struct SongHistory {
 };
 // Groups the history by file and mode, in the order each group first appears; with `file`
 // given (as typed: made absolute), only that song's groups.
-// Given the history to keep (std::move), its entries are moved rather than copied.
+// Given the history to keep (std::move), its entries are moved rather than copied. The
+// entries in a group are without their file's name (the group's) and their bars.
 std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history,
                                       const std::string& file = {});
+
+// Moves one entry into its group, as GroupHistory does.
+void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry);
 
 // Seconds since 1970 of an entry's ISO 8601 time, offset included; nothing when unreadable.
 std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry);

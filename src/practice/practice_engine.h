@@ -84,9 +84,9 @@ inline constexpr std::size_t MaxSteps = 200000;
 
 struct Song {
     std::vector<Step> steps;
-    std::uint64_t totalUnits = 0;  // the passage's length, rests included
+    std::uint64_t totalUnits = 0;           // the passage's length, rests included
     std::vector<std::uint64_t> lineStarts;  // units where each line of the file begins, ascending
-    std::uint64_t noteCount = 0;   // notes to play in one pass
+    std::uint64_t noteCount = 0;            // notes to play in one pass
     std::vector<Note> unplayable;  // distinct, ascending: notes left out because no key plays them
     std::uint64_t leftOutNotes = 0;  // how many notes were left out for that
     bool truncated = false;

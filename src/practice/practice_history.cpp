@@ -8,9 +8,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <unordered_map>
 
 #include "write_failure.h"
 
@@ -59,7 +61,7 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
-std::optional<std::string> Unescape(const std::string& text) {
+std::optional<std::string> Unescape(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\\') {
@@ -88,14 +90,14 @@ std::optional<std::string> Unescape(const std::string& text) {
 }
 
 template <class T>
-bool ParseNumber(const std::string& text, T& value) {
+bool ParseNumber(std::string_view text, T& value) {
     if (text.empty()) return false;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     return error == std::errc() && end == text.data() + text.size();
 }
 
 template <class T>
-bool ParseOptional(const std::string& text, std::optional<T>& value) {
+bool ParseOptional(std::string_view text, std::optional<T>& value) {
     if (text.empty()) return true;
     T number{};
     if (!ParseNumber(text, number)) return false;
@@ -126,23 +128,25 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 // "1:4/0/0/12.5 2:3/2/1/40.0"
-bool ParseBars(const std::string& text, std::vector<BarFigures>& bars) {
+bool ParseBars(std::string_view text, std::vector<BarFigures>& bars) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find(' ', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string item = text.substr(start, end - start);
+        if (end == std::string_view::npos) end = text.size();
+        const std::string_view item = text.substr(start, end - start);
         start = end + 1;
         const std::size_t colon = item.find(':');
-        std::vector<std::string> parts;
-        for (std::size_t at = colon + 1; colon != std::string::npos;) {
+        std::string_view parts[4];
+        std::size_t count = 0;
+        for (std::size_t at = colon + 1; colon != std::string_view::npos && count < 5;) {
             const std::size_t slash = item.find('/', at);
-            parts.push_back(item.substr(at, slash - at));
-            if (slash == std::string::npos) break;
+            if (count < 4) parts[count] = item.substr(at, slash - at);
+            ++count;
+            if (slash == std::string_view::npos) break;
             at = slash + 1;
         }
         BarFigures bar;
-        if (parts.size() != 4 || !ParseNumber(item.substr(0, colon), bar.line) ||
+        if (count != 4 || !ParseNumber(item.substr(0, colon), bar.line) ||
             !ParseNumber(parts[0], bar.played) || !ParseNumber(parts[1], bar.wrong) ||
             !ParseNumber(parts[2], bar.missed) || !ParseNumber(parts[3], bar.largestDeviationMs) ||
             !std::isfinite(bar.largestDeviationMs))
@@ -158,6 +162,12 @@ std::string ModeField(Mode mode) {
 
 }  // namespace
 
+std::string HistoryName(const std::string& file) {
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(file, error);
+    return error ? file : absolute.lexically_normal().string();
+}
+
 std::string_view ModeLabel(Mode mode) {
     return mode == Mode::InTime ? "テンポどおり" : mode == Mode::Echo ? "聴いてまねる" : "待つ";
 }
@@ -171,18 +181,19 @@ HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t 
     entry.time = buffer;
     // ISO 8601 writes the offset from UTC as +09:00.
     if (entry.time.size() >= 5) entry.time.insert(entry.time.size() - 2, ":");
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(file, error);
-    entry.file = error ? file : absolute.lexically_normal().string();
+    entry.file = HistoryName(file);
     entry.mode = result.mode;
     entry.tempo = result.tempo;
-    entry.songNotes = result.songNotes;
-    entry.played = result.played;
-    entry.wrong = result.wrong;
+    auto count = [](std::uint64_t n) {
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(n, UINT32_MAX));
+    };
+    entry.songNotes = count(result.songNotes);
+    entry.played = count(result.played);
+    entry.wrong = count(result.wrong);
     if (result.mode == Mode::InTime) {
-        entry.missed = result.missed;
-        entry.early = result.early;
-        entry.late = result.late;
+        entry.missed = count(result.missed);
+        entry.early = count(result.early);
+        entry.late = count(result.late);
         entry.medianMs = result.medianMs;
     }
     entry.seconds = result.seconds;
@@ -225,11 +236,12 @@ std::string FormatEntry(const HistoryEntry& e) {
 }
 
 std::optional<HistoryEntry> ParseEntry(const std::string& line) {
-    std::vector<std::string> fields;
+    std::string_view text = line;
+    std::vector<std::string_view> fields;
     std::size_t start = 0;
     while (true) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab - start));
+        const std::size_t tab = text.find('\t', start);
+        fields.push_back(text.substr(start, tab - start));
         if (tab == std::string::npos) break;
         start = tab + 1;
     }
@@ -279,61 +291,95 @@ std::filesystem::path HistoryPath() {
     return {};
 }
 
-History ReadHistory(const std::filesystem::path& path) {
-    History history;
+std::vector<std::string> ForEachHistoryEntry(const std::filesystem::path& path,
+                                             const std::function<void(HistoryEntry&&)>& take) {
+    std::vector<std::string> notices;
     std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) return history;
+    if (path.empty() || !std::filesystem::exists(path, error)) return notices;
     if (!std::filesystem::is_regular_file(path, error)) {
-        history.notices.push_back("練習の記録「" + path.string() +
-                                  "」は通常のﾌｧｲﾙではないため、読めません。");
-        return history;
+        notices.push_back("練習の記録「" + path.string() +
+                          "」は通常のﾌｧｲﾙではないため、読めません。");
+        return notices;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        history.notices.push_back("練習の記録「" + path.string() + "」を読めません。" +
-                                  performance::WriteFailureReason(errno));
-        return history;
+        notices.push_back("練習の記録「" + path.string() + "」を読めません。" +
+                          performance::WriteFailureReason(errno));
+        return notices;
     }
+    // The lines are counted first, so that only the newest MaxEntries are parsed and nothing
+    // older is ever held.
+    std::vector<char> buffer(64 * 1024);
+    std::uint64_t lines = 0;
+    char last = '\n';
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        const auto n = static_cast<std::size_t>(in.gcount());
+        lines += static_cast<std::uint64_t>(std::count(buffer.data(), buffer.data() + n, '\n'));
+        last = buffer[n - 1];
+    }
+    if (last != '\n') ++lines;
+    const std::uint64_t skip = lines > MaxEntries ? lines - MaxEntries : 0;
+    in.clear();
+    in.seekg(0);
+
     std::uint64_t number = 0;
     std::uint64_t damaged = 0;
     std::string line;
-    char c = 0;
     bool tooLong = false;
     auto endLine = [&] {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() && !tooLong) return;
-        const auto entry = tooLong ? std::nullopt : ParseEntry(line);
-        if (entry) {
-            history.entries.push_back(*entry);
-            if (history.entries.size() >= 2 * MaxEntries) {
-                history.entries.erase(history.entries.begin(), history.entries.end() - MaxEntries);
+        if (number > skip && (!line.empty() || tooLong)) {
+            auto entry = tooLong ? std::nullopt : ParseEntry(line);
+            if (entry) {
+                take(std::move(*entry));
+            } else if (++damaged <= NamedDamagedLines) {
+                notices.push_back("練習の記録「" + path.string() + "」の" + std::to_string(number) +
+                                  "行目は壊れているため、読み飛ばしました。");
             }
-        } else if (++damaged <= NamedDamagedLines) {
-            history.notices.push_back("練習の記録「" + path.string() + "」の" +
-                                      std::to_string(number) +
-                                      "行目は壊れているため、読み飛ばしました。");
         }
         line.clear();
         tooLong = false;
     };
-    while (in.get(c)) {
-        if (c == '\n') {
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+        const char* c = buffer.data();
+        const char* const end = c + in.gcount();
+        while (c < end) {
+            const char* const newline = std::find(c, end, '\n');
+            const auto length = static_cast<std::size_t>(newline - c);
+            if (line.size() + length <= MaxLine) {
+                line.append(c, length);
+            } else {
+                line.append(c, MaxLine - line.size());
+                tooLong = true;
+            }
+            if (newline == end) break;
             endLine();
-        } else if (line.size() < MaxLine) {
-            line += c;
-        } else {
-            tooLong = true;
+            c = newline + 1;
         }
     }
     if (!line.empty() || tooLong) endLine();
     if (damaged > NamedDamagedLines) {
-        history.notices.push_back("ほかにも" + std::to_string(damaged - NamedDamagedLines) +
-                                  "行が壊れているため、読み飛ばしました。");
+        notices.push_back("ほかにも" + std::to_string(damaged - NamedDamagedLines) +
+                          "行が壊れているため、読み飛ばしました。");
     }
-    if (history.entries.size() > MaxEntries) {
-        history.entries.erase(history.entries.begin(), history.entries.end() - MaxEntries);
-    }
+    return notices;
+}
+
+History ReadHistory(const std::filesystem::path& path) {
+    History history;
+    // Only the newest practice of each file keeps its bars: no one shows older ones.
+    std::unordered_map<std::string, std::size_t> withBars;
+    history.notices = ForEachHistoryEntry(path, [&](HistoryEntry&& entry) {
+        if (!entry.bars.empty()) {
+            const auto [at, added] = withBars.try_emplace(entry.file, history.entries.size());
+            if (!added) {
+                std::vector<BarFigures>().swap(history.entries[at->second].bars);
+                at->second = history.entries.size();
+            }
+        }
+        history.entries.push_back(std::move(entry));
+    });
     return history;
 }
 
@@ -396,9 +442,7 @@ Best BestBefore(const std::vector<HistoryEntry>& history, const std::string& fil
     auto fewest = [](auto& slot, auto value) {
         if (!slot || value < *slot) slot = value;
     };
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(file, error);
-    const std::string name = error ? file : absolute.lexically_normal().string();
+    const std::string name = HistoryName(file);
     for (const HistoryEntry& e : history) {
         if (e.file != name || e.mode != mode || e.tempo != tempo) continue;
         if (e.songNotes == 0 || e.played + e.missed.value_or(0) < e.songNotes) continue;
@@ -558,9 +602,7 @@ std::vector<std::string> BarTexts(const std::vector<BarFigures>& bars, Mode mode
 }
 
 std::string LastPracticeBars(const std::vector<HistoryEntry>& history, const std::string& file) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(file, error);
-    const std::string name = error ? file : absolute.lexically_normal().string();
+    const std::string name = HistoryName(file);
     for (auto e = history.rbegin(); e != history.rend(); ++e) {
         if (e->file != name || e->bars.empty()) continue;
         std::string text = "最後の練習（" + e->time + "、" + std::string(ModeLabel(e->mode)) +

@@ -13,6 +13,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,12 +28,13 @@ struct HistoryEntry {
     std::string file;  // absolute path
     Mode mode = Mode::Wait;
     int tempo = 126;
-    std::uint64_t songNotes = 0;
-    std::uint64_t played = 0;
-    std::uint64_t wrong = 0;
-    std::optional<std::uint64_t> missed;  // in time only
-    std::optional<std::uint64_t> early;
-    std::optional<std::uint64_t> late;
+    // Counts of one practice fit 32 bits; a long history holds many entries.
+    std::uint32_t songNotes = 0;
+    std::uint32_t played = 0;
+    std::uint32_t wrong = 0;
+    std::optional<std::uint32_t> missed;  // in time only
+    std::optional<std::uint32_t> early;
+    std::optional<std::uint32_t> late;
     std::optional<double> medianMs;
     double seconds = 0;
     int rampFrom = 0;              // a pass of a tempo ramp from this tempo; 0: none
@@ -42,6 +44,8 @@ struct HistoryEntry {
 // The mode as the result texts name it: "待つ", "テンポどおり", "聴いてまねる".
 std::string_view ModeLabel(Mode mode);
 
+// A file as the history names it: absolute, without "." or "..".
+std::string HistoryName(const std::string& file);
 // The history line of a result; `file` is made absolute, `when` is written in local time.
 HistoryEntry EntryOf(const Result& result, const std::string& file, std::time_t when);
 // The entry as one line of the file, without the line end.
@@ -59,7 +63,13 @@ struct History {
     // One Japanese sentence per damaged line skipped, or for a file that cannot be read.
     std::vector<std::string> notices;
 };
-// A missing file is an empty history, not a notice.
+// Hands each entry of the history to `take`, oldest first: of the newest 100,000 lines (older
+// ones are counted, not read), those that are not damaged. Returns the notices. A missing file
+// is an empty history, not a notice.
+std::vector<std::string> ForEachHistoryEntry(const std::filesystem::path& path,
+                                             const std::function<void(HistoryEntry&&)>& take);
+// The whole history at once. Only the newest entry of each file that has bars keeps them (the
+// one LastPracticeBars shows); the others' are let go as they are read.
 History ReadHistory(const std::filesystem::path& path);
 
 // Appends one entry: the old lines and the new one go to a temporary file beside the history,

@@ -35,12 +35,6 @@ QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-std::string AbsolutePath(const std::string& file) {
-    std::error_code error;
-    const auto absolute = std::filesystem::absolute(file, error);
-    return error ? file : absolute.lexically_normal().string();
-}
-
 // Closing the window ends a practice as Esc does, before the window lets its keys go and closes
 // the output, so that the history gets its line and nothing is left sounding.
 class CloseWatcher : public QObject {
@@ -157,7 +151,7 @@ bool PracticeSession::Start(const PracticeRequest& request) {
     }
     m_engine = std::make_unique<PracticeEngine>(std::move(song), options);
     // The history tells apart the songs one file gives: a part, a hand, chords or melody.
-    m_file = importing::SongKey(AbsolutePath(request.file), request.choices);
+    m_file = importing::SongKey(HistoryName(request.file), request.choices);
     if (request.melody && !importing::IsImportable(request.file)) m_file += "（メロディ）";
     m_caption = m_form.windowTitle();
     m_announcedStep.reset();
