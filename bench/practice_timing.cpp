@@ -2,15 +2,24 @@
 // next wake, then Advance(). Reports how late each click and each other wake (a window opening
 // or closing, the end) is handled against the clock.
 //   build-bench/bench/practice_timing [seconds-of-music] [tempo] [timer-only]
+// With "echo": listen-then-repeat, driven as its window drives it (the timer a millisecond early,
+// the rest slept), each phrase played back at once and right by a player. Reports how late each
+// note of the program's phrases is sent against its due time, and each onset against the
+// phrase's first as the performance benchmark counts them.
+//   build-bench/bench/practice_timing [seconds-of-music] [tempo] echo
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "echo_coach.h"
 #include "practice_engine.h"
+#include "wake_timer.h"
 
 using namespace practice;
 
@@ -24,6 +33,59 @@ void Report(const char* what, std::vector<double> errors) {
                 errors.back());
 }
 
+int Echo(Song song, int tempo) {
+    EchoCoach coach(std::move(song), tempo);
+    std::vector<double> late, onsets;
+    std::size_t phrases = 0;
+    TimePoint phraseSent{}, phraseDue{};
+    bool phraseStarted = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    std::function<void(TimePoint)> handle = [&](TimePoint now) {
+        for (const EchoEvent& e : coach.Advance(now)) {
+            if (e.kind == EchoEvent::Kind::Listen) phraseStarted = false;
+            if (e.kind == EchoEvent::Kind::Finished) QCoreApplication::quit();
+            if (e.kind != EchoEvent::Kind::Sound) continue;
+            const auto sent = Clock::now();
+            late.push_back(std::chrono::duration<double, std::milli>(sent - e.time).count());
+            if (!phraseStarted) {
+                phraseStarted = true;
+                phraseSent = sent;
+                phraseDue = e.time;
+                ++phrases;
+            } else if (e.time != phraseDue) {
+                onsets.push_back(std::abs(std::chrono::duration<double, std::milli>(
+                                              (sent - phraseSent) - (e.time - phraseDue))
+                                              .count()));
+            }
+        }
+        if (coach.playerTurn()) {
+            // The player plays the phrase back at once, note for note.
+            QTimer::singleShot(0, [&] {
+                while (coach.playerTurn() && !coach.finished()) {
+                    const auto notes = coach.Expected();
+                    if (notes.empty()) break;
+                    for (const Note note : notes) coach.NoteOn(note, Clock::now());
+                    for (const Note note : notes) coach.NoteOff(note, Clock::now());
+                }
+                handle(Clock::now());
+            });
+            return;
+        }
+        ArmWake(timer, coach.NextWake());
+    };
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { handle(SleepToWake(coach.NextWake(), Clock::now())); });
+    coach.Start(Clock::now());
+    handle(Clock::now());
+    QCoreApplication::exec();
+    std::printf("listen then repeat: %zu phrases at tempo %d\n", phrases, tempo);
+    Report("notes sent after their due time", late);
+    Report("onset error within a phrase (absolute)", onsets);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,6 +93,7 @@ int main(int argc, char** argv) {
     const int tempo = argc > 2 ? std::stoi(argv[2]) : 126;
     // "timer-only": no waiting out the fraction of a millisecond the timer cannot count.
     const bool spin = !(argc > 3 && std::string(argv[3]) == "timer-only");
+    const bool echo = argc > 3 && std::string(argv[3]) == "echo";
     QCoreApplication application(argc, argv);
 
     // Single notes of lengths 1, 2 and 4 and a three-note chord, in CP932.
@@ -45,6 +108,7 @@ int main(int argc, char** argv) {
     }
     std::istringstream in(text);
     performance::MusicFileReader reader(in);
+    if (echo) return Echo(BuildSong(reader), tempo);
     PracticeOptions options;
     options.mode = Mode::InTime;
     options.tempo = tempo;
