@@ -4,20 +4,27 @@
 // off the window, for the same figure without it). The cost of one frame of the key tape
 // scrolling in time: at 60 frames a second, 1 % of a core is 167 µs. And an in-time practice
 // left to run: the processor time it takes with the tape and without, and where each painted
-// frame's now line stands against the engine's due times.
+// frame's now line stands against the engine's due times. And keys typed during an in-time
+// practice at moments of their own: key → note message out and key → mark painted, with the tape
+// scrolling and without.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "key_tape_view.h"
@@ -28,11 +35,16 @@
 
 namespace {
 
+// Silent; with `watch` set, it is told the time of each note-on.
 class SilentBackend final : public midi::OutputBackend {
   public:
     bool available() override { return true; }
-    void send(std::uint32_t) override {}
+    void send(std::uint32_t message) override {
+        if (watch && (message & 0xF0) == 0x90 && (message >> 16) != 0)
+            (*watch)(std::chrono::steady_clock::now());
+    }
     void close() override {}
+    static inline std::function<void(std::chrono::steady_clock::time_point)>* watch = nullptr;
 };
 
 double Median(std::vector<double> values) {
@@ -226,6 +238,104 @@ void InTimeScroll(benchmark::State& state) {
     }
 }
 BENCHMARK(InTimeScroll)->Args({1920, 1})->Args({1920, 0})->Iterations(1)->Unit(benchmark::kSecond);
+
+// Keys typed during an in-time practice at 1920 px, from a thread of their own at moments that
+// have nothing to do with the tape's frames, as a keyboard's events come: each key event posted →
+// its note's message handed to the output (what the synthesizer then sounds), and → the picture
+// painted with its mark. A key that comes while a frame of the tape is painted waits for it; this
+// is what the figures show, beside the same with the tape off.
+void InTimeKeyToSoundAndMark(benchmark::State& state) {
+    PracticeBench bench("muruteka-key-bench-", ChordsAndKeys, 1920, false);
+    keyboard::Form1& form = bench.form;
+    bench.request.inTime = true;
+    using Time = std::chrono::steady_clock::time_point;
+    struct Press {
+        Time posted, sent, painted;
+    };
+    for (auto _ : state) {
+        bench.session.Start(bench.request);
+        if (state.range(0) == 0) form.SetTopStrip(nullptr);
+        QApplication::processEvents();
+        // The song's second step, ド alone: sometimes right, mostly early or late or wrong, as a
+        // learner plays.
+        const auto note = bench.session.engine()->song().steps.at(1).notes[0];
+        const auto& keyNote = form.noteTables().KeyNote;
+        const int qtKey = keyboard::VirtualKeyOfKey(static_cast<int>(
+            std::find(keyNote.begin() + 1, keyNote.end(), note) - keyNote.begin()));
+        constexpr int Presses = 400;
+        std::vector<Press> presses(Presses);
+        std::atomic<int> arrived{-1};  // the press the window has taken last
+        bool paintDue = false;
+        std::function<void(Time)> onSent = [&](Time t) {
+            const int i = arrived;
+            if (i >= 0 && presses[i].sent == Time{}) presses[i].sent = t;
+        };
+        SilentBackend::watch = &onSent;
+        struct Watch : QObject {
+            std::function<bool(QObject*, QEvent*)> filter;
+            bool eventFilter(QObject* o, QEvent* e) override { return filter(o, e); }
+        } watch;
+        bool inside = false;
+        watch.filter = [&](QObject* o, QEvent* e) {
+            if (e->type() == QEvent::KeyPress && !static_cast<QKeyEvent*>(e)->isAutoRepeat()) {
+                ++arrived;
+                paintDue = true;
+            }
+            if (e->type() != QEvent::Paint || inside || !paintDue) return false;
+            inside = true;
+            o->event(e);
+            inside = false;
+            presses[arrived].painted = std::chrono::steady_clock::now();
+            paintDue = false;
+            return true;
+        };
+        form.picture()->installEventFilter(&watch);
+        QEventLoop loop;
+        // Made here: the typist's key events would otherwise make it in their own thread.
+        QInputDevice::primaryKeyboard();
+        std::thread typist([&] {
+            std::mt19937 random(7);
+            std::uniform_int_distribution<int> pause(40, 90);
+            for (int i = 0; i < Presses; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+                presses[i].posted = std::chrono::steady_clock::now();
+                QCoreApplication::postEvent(form.picture(), new QKeyEvent(QEvent::KeyPress, qtKey,
+                                                                          Qt::NoModifier, 0, 0, 0));
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                QCoreApplication::postEvent(form.picture(), new QKeyEvent(QEvent::KeyRelease, qtKey,
+                                                                          Qt::NoModifier, 0, 0, 0));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        typist.join();
+        form.picture()->removeEventFilter(&watch);
+        SilentBackend::watch = nullptr;
+        std::vector<double> sound, mark;
+        for (const Press& p : presses) {
+            if (p.sent != Time{})
+                sound.push_back(
+                    std::chrono::duration<double, std::micro>(p.sent - p.posted).count());
+            if (p.painted != Time{})
+                mark.push_back(
+                    std::chrono::duration<double, std::micro>(p.painted - p.posted).count());
+        }
+        auto percentile = [](std::vector<double> v, double q) {
+            if (v.empty()) return 0.0;
+            std::sort(v.begin(), v.end());
+            return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1))];
+        };
+        state.counters["presses"] = static_cast<double>(sound.size());
+        state.counters["sound_median_us"] = percentile(sound, 0.5);
+        state.counters["sound_p99_us"] = percentile(sound, 0.99);
+        state.counters["mark_median_us"] = percentile(mark, 0.5);
+        state.counters["mark_p99_us"] = percentile(mark, 0.99);
+        bench.session.Stop();
+        QApplication::processEvents();
+    }
+}
+BENCHMARK(InTimeKeyToSoundAndMark)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

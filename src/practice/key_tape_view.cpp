@@ -73,7 +73,9 @@ void KeyTapeView::MarkCell(std::uint64_t at, QColor color, bool brief) {
     std::optional<TimePoint> until;
     if (brief) until = Clock::now() + std::chrono::milliseconds(BriefMs);
     m_marks[at] = {color, until};
-    update();
+    // While the tape scrolls, its next frame shows the colour (within one refresh): painted now,
+    // in the same pass as the key's own mark, it would hold that mark back by a frame's paint.
+    if (!m_frame.isActive()) update();
 }
 
 QString KeyTapeView::NextBarText() const {
