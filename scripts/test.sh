@@ -44,7 +44,8 @@ cat build-test/fuzz.log
 # library's <regex> that are not there.)
 sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 cmake -S . -B build-asan -G Ninja -DBUILD_TESTING=ON -DCMAKE_UNITY_BUILD=ON \
-    -DCMAKE_CXX_FLAGS="$sanitize -Wno-maybe-uninitialized" >/dev/null
+    -DCMAKE_CXX_FLAGS="$sanitize -Wno-maybe-uninitialized" -DMURUTEKA_TEST_COMPILE_OPTIONS=-O0 \
+    >/dev/null
 cmake --build build-asan -j2
 ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
