@@ -41,11 +41,12 @@ cat build-test/fuzz.log
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, stopping at the first
 # error either finds. (With the sanitizers GCC warns of uninitialised values inside the standard
-# library's <regex> that are not there.)
+# library's <regex> that are not there.) Debug information at level 1: the line tables that their
+# stack traces need, without the variables' descriptions, which cost a fifth of the compile time.
 sanitize="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 cmake -S . -B build-asan -G Ninja -DBUILD_TESTING=ON -DCMAKE_UNITY_BUILD=ON \
     -DCMAKE_CXX_FLAGS="$sanitize -Wno-maybe-uninitialized" -DMURUTEKA_TEST_COMPILE_OPTIONS=-O0 \
-    >/dev/null
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build build-asan -j2
 ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
