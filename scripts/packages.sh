@@ -27,5 +27,9 @@ install_missing() {
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Without a sync of each file unpacked (as in Debian's container images): a third less time on
+    # a fresh machine, where some 800 packages come at once. Only a crash in the middle of it
+    # could leave a file of a package being installed empty; installing it again mends that.
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"
 }
