@@ -31,7 +31,8 @@ fi
 if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     . scripts/packages.sh
     # shellcheck disable=SC2086
-    install_missing $RUN_PACKAGES $TEST_PACKAGES vmpk libx11-dev libxtst-dev libpulse-dev
+    install_missing $RUN_PACKAGES $TEST_PACKAGES libx11-dev libxtst-dev libpulse-dev \
+        $(case " ${PROGRAMS:-ours vmpk} " in *" vmpk "*) echo vmpk ;; esac)
     if [ -z "${BIN:-}" ]; then
         cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMURUTEKA_BENCHMARKS=ON \
             -DBUILD_TESTING=OFF >/dev/null
