@@ -199,7 +199,7 @@ done
 field() { sed -n "$2p" "$WORK/$1.txt" 2>/dev/null | awk -v f="$3" '{ print $f }'; }
 latency() {
     local less=0
-    [ "$2" = note-off ] && less=$(cat "$WORK/${1%-*}-release")
+    [ "$2" = note-off ] && less=$(cat "$WORK/${1%%-*}-release")
     sed -n "s/^$2 ms: median \([0-9.na]*\), 99th \([0-9.na]*\).*/\1 \2/p" "$WORK/$1.txt" 2>/dev/null |
         awk -v less="$less" '{ printf "%.1f / %.1f ms", $1 - less, $2 - less }'
 }
