@@ -187,6 +187,7 @@ class PipeWireCapture {
 
     bool open(const std::string& sink, Recording& recording, int quantum) {
         m_recording = &recording;
+        m_mono.resize(8192);
         m_rate = static_cast<std::uint32_t>(recording.rate);
         pw_init(nullptr, nullptr);
         m_loop = pw_thread_loop_new("capture", nullptr);
@@ -242,10 +243,10 @@ class PipeWireCapture {
         pw_time time{};
         pw_stream_get_time_n(m_stream, &time, sizeof time);
         const spa_data& data = buffer->buffer->datas[0];
-        const auto frames = data.chunk->size / (2 * sizeof(float));
         const auto* samples = reinterpret_cast<const float*>(
             static_cast<const std::uint8_t*>(data.data) + data.chunk->offset);
-        m_mono.resize(frames);
+        const std::size_t frames =
+            std::min<std::size_t>(data.chunk->size / (2 * sizeof(float)), m_mono.size());
         for (std::size_t i = 0; i < frames; ++i)
             m_mono[i] = 0.5f * (samples[2 * i] + samples[2 * i + 1]);
         const auto length = static_cast<std::int64_t>(1e9 * static_cast<double>(frames) / m_rate);
@@ -312,6 +313,13 @@ int main(int argc, char** argv) {
     std::unique_ptr<PipeWireCapture> capture;
     std::thread reader;
     int error = 0;
+    // Room for the whole recording, so that appending never copies it, least of all in
+    // PipeWire's real-time thread (a copy of megabytes there delays every real-time thread).
+    const char* gapEnv = std::getenv("AUDIO_LATENCY_GAP_MS");
+    const double noteSeconds = 0.35 + (gapEnv != nullptr ? std::atoi(gapEnv) : 900) / 1000.0;
+    const double seconds = (mode == "notes" ? amount * noteSeconds : amount) + 5;
+    rec.samples.reserve(static_cast<std::size_t>(seconds * rec.rate));
+    rec.chunkEnds.reserve(static_cast<std::size_t>(seconds * rec.rate / 32));
     if (monitor.rfind("pipewire:", 0) == 0) {
         capture = std::make_unique<PipeWireCapture>();
         if (!capture->open(monitor.substr(9), rec, quantum != nullptr ? std::atoi(quantum) : 128)) {
