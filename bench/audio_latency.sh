@@ -123,9 +123,10 @@ measure() {
     xdotool windowfocus --sync "$win"
     sleep 2
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
-    # Idle: a note first, then silence long enough for any tail to die, then the count.
+    # Idle: a note first, then silence long enough for any tail to die and for the stream to rest
+    # (PipeWire's runs on for 15 s after the last sound), then the count.
     xdotool key q
-    sleep 5
+    sleep 20
     t0=$(cpu_ticks "$pid")
     sleep "$IDLE"
     t1=$(cpu_ticks "$pid")
