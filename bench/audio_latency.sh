@@ -238,5 +238,10 @@ line "gaps under load (two busy loops, ten-note chords, ${CHORDS} s)" gaps
 line "start-up to a shown window" ms
 line "resident memory, soundfont loaded, audio open" mib
 echo
+releases=()
+for server in $SERVERS; do
+    case $server in pulseaudio) at="PulseAudio's" ;; pipewire) at="PipeWire's" ;; esac
+    releases+=("$(cat "$WORK/$server-release" 2>/dev/null) ms at $at rate")
+done
 echo "¹ Less the piano's own release to -3 dB, measured offline on the same soundfont and method:" \
-    "$(cat "$WORK/pulseaudio-release" 2>/dev/null) ms at PulseAudio's rate, $(cat "$WORK/pipewire-release" 2>/dev/null) ms at PipeWire's."
+    "$(IFS=,; echo "${releases[*]}" | sed 's/,/, /g')."
