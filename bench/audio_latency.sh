@@ -30,9 +30,10 @@ if [ "${1:-}" != --measure ]; then
 fi
 if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     . scripts/packages.sh
+    peer=""
+    case " ${PROGRAMS:-ours vmpk} " in *" vmpk "*) peer=vmpk ;; esac
     # shellcheck disable=SC2086
-    install_missing $RUN_PACKAGES $TEST_PACKAGES libx11-dev libxtst-dev libpulse-dev \
-        $(case " ${PROGRAMS:-ours vmpk} " in *" vmpk "*) echo vmpk ;; esac)
+    install_missing $RUN_PACKAGES $TEST_PACKAGES libx11-dev libxtst-dev libpulse-dev $peer
     if [ -z "${BIN:-}" ]; then
         cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMURUTEKA_BENCHMARKS=ON \
             -DBUILD_TESTING=OFF >/dev/null
