@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
         keys.push_back(XKeysymToKeycode(display, XStringToKeysym(argv[i])));
 
     // AUDIO_LATENCY_QUANTUM: the frames per graph cycle a PipeWire capture asks for (default
-    // 128, what our program asks at 48 kHz), so that recording does not change the quantum.
+    // 256, what our program asks at 48 kHz), so that recording does not change the quantum.
     const char* quantum = std::getenv("AUDIO_LATENCY_QUANTUM");
     std::atomic<bool> running{true};
     pa_simple* stream = nullptr;
@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
     rec.chunkEnds.reserve(static_cast<std::size_t>(seconds * rec.rate / 32));
     if (monitor.rfind("pipewire:", 0) == 0) {
         capture = std::make_unique<PipeWireCapture>();
-        if (!capture->open(monitor.substr(9), rec, quantum != nullptr ? std::atoi(quantum) : 128)) {
+        if (!capture->open(monitor.substr(9), rec, quantum != nullptr ? std::atoi(quantum) : 256)) {
             std::fprintf(stderr, "cannot record %s\n", monitor.c_str());
             return 1;
         }

@@ -11,7 +11,7 @@
 # timed by arrival, as under PulseAudio). PROGRAMS may name "pulse-path": ours again under
 # PipeWire, kept off PipeWire's own protocol (PIPEWIRE_REMOTE names no server), so that it plays
 # through PipeWire's PulseAudio service; "ours" and "pulse-path" then compare the two paths in one
-# run under one server. QUANTUM: the frames per cycle the recording asks of PipeWire (default 128,
+# run under one server. QUANTUM: the frames per cycle the recording asks of PipeWire (default 256,
 # what ours asks with the default --audio-buffer), so that recording does not change the graph.
 # Usage: bench/audio_latency.sh [notes, default 60] [seconds of chords, default 60]
 #        [idle seconds, default 30]
@@ -62,7 +62,7 @@ if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     pass=(env WORK="$WORK" BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")"
         BEFORE="${BEFORE:+$WORK/before}" PROGRAMS="${PROGRAMS:-ours vmpk}"
         SERVERS="${SERVERS:-pulseaudio pipewire}" OURS_ARGS="${OURS_ARGS:-}"
-        CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-128}")
+        CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-256}")
     for service in $services; do
         if [ "$service" = with ]; then
             # In a mount namespace of its own, for the service's polkit rule.
