@@ -1,10 +1,15 @@
 // Key event -> sound at the sound server, for any program with a window: sends key events through
 // XTest to the focused window and finds where the sound starts and falls in a recording of the
-// server's monitor. Every sample is timed by when the server handed it over, so what is measured
-// is key event -> sample mixed by the server (plus the same small capture delay for every program).
+// server's monitor. Every sample is timed by when the server handed it over (PulseAudio) or by the
+// graph cycle that mixed it (PipeWire), so what is measured is key event -> sample mixed by the
+// server (plus, through PulseAudio's protocol, a small capture delay).
 //
 // Usage: audio_latency MONITOR RATE notes COUNT KEY
 //        audio_latency MONITOR RATE chords SECONDS KEY...
+// MONITOR is a PulseAudio source (nullsink.monitor), or pipewire:SINK to record that sink through
+// PipeWire's own protocol. Under PipeWire the latter is the honest one: the PulseAudio protocol's
+// record stream is timed by arrival and drifts by thousands of ppm whenever the graph's quantum
+// changes or audio is lost, while PipeWire tells which graph cycle mixed each buffer.
 // notes: COUNT single presses of KEY; prints the note-on and note-off latencies (median, 99th).
 // chords: all KEYs pressed together, held 400 ms, again and again for SECONDS; prints how many
 // gaps (runs of silent samples inside a held chord: underruns) the recording shows; with
@@ -19,7 +24,9 @@
 #include <fluidsynth.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
+#include <pipewire/pipewire.h>
 #include <pulse/simple.h>
+#include <spa/param/audio/format-utils.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,14 +50,21 @@ double msSince(Clock::time_point origin, Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(t - origin).count();
 }
 
-// The monitor's samples, each chunk stamped with the moment it arrived.
+// The monitor's samples, each chunk stamped with the moment its last sample was there: when it
+// arrived (PulseAudio), or when its graph cycle mixed it plus its length (PipeWire).
 struct Recording {
     std::mutex lock;
     std::vector<float> samples;
     std::vector<std::pair<std::size_t, Clock::time_point>> chunkEnds;
     double rate = 48000;
 
-    // The arrival-based time of sample k, in ms after origin.
+    void add(const float* chunk, std::size_t count, Clock::time_point end) {
+        std::lock_guard guard(lock);
+        samples.insert(samples.end(), chunk, chunk + count);
+        chunkEnds.emplace_back(samples.size(), end);
+    }
+
+    // The time of sample k, in ms after origin.
     double timeOf(std::size_t k, Clock::time_point origin) {
         const auto it = std::lower_bound(
             chunkEnds.begin(), chunkEnds.end(), k + 1,
@@ -57,10 +72,12 @@ struct Recording {
         if (it == chunkEnds.end()) return -1;
         return msSince(origin, it->second) - 1000.0 * static_cast<double>(it->first - k) / rate;
     }
-    // The first sample that arrived at or after time ms.
+    // The first sample of the first chunk that ends at or after time ms.
     std::size_t indexAt(double ms, Clock::time_point origin) {
+        std::size_t start = 0;
         for (const auto& [end, when] : chunkEnds) {
-            if (msSince(origin, when) >= ms) return end - kChunk;
+            if (msSince(origin, when) >= ms) return start;
+            start = end;
         }
         return samples.size();
     }
@@ -155,6 +172,109 @@ struct MidiSender {
     }
 };
 
+// A sink's monitor through PipeWire's own protocol, at the quantum asked for. The sample a cycle
+// mixes reaches the capture in the next cycle, so each buffer is stamped with the previous
+// cycle's start (pw_stream_get_time_n's now, the same monotonic clock as steady_clock).
+class PipeWireCapture {
+  public:
+    ~PipeWireCapture() {
+        if (m_loop != nullptr) pw_thread_loop_stop(m_loop);
+        if (m_stream != nullptr) pw_stream_destroy(m_stream);
+        if (m_core != nullptr) pw_core_disconnect(m_core);
+        if (m_context != nullptr) pw_context_destroy(m_context);
+        if (m_loop != nullptr) pw_thread_loop_destroy(m_loop);
+    }
+
+    bool open(const std::string& sink, Recording& recording, int quantum) {
+        m_recording = &recording;
+        m_mono.resize(8192);
+        m_rate = static_cast<std::uint32_t>(recording.rate);
+        pw_init(nullptr, nullptr);
+        m_loop = pw_thread_loop_new("capture", nullptr);
+        m_context =
+            pw_context_new(pw_thread_loop_get_loop(m_loop),
+                           pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+        if (m_context == nullptr || pw_thread_loop_start(m_loop) < 0) return false;
+        const std::string latency = std::to_string(quantum) + "/" + std::to_string(m_rate);
+        pw_thread_loop_lock(m_loop);
+        m_core = pw_context_connect(m_context, nullptr, 0);
+        if (m_core != nullptr) {
+            m_stream = pw_stream_new(
+                m_core, "audio_latency",
+                pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                  PW_KEY_NODE_LATENCY, latency.c_str(), PW_KEY_TARGET_OBJECT,
+                                  sink.c_str(), PW_KEY_STREAM_CAPTURE_SINK, "true", nullptr));
+        }
+        bool connected = false;
+        if (m_stream != nullptr) {
+            m_events.version = PW_VERSION_STREAM_EVENTS;
+            m_events.process = [](void* self) { static_cast<PipeWireCapture*>(self)->process(); };
+            pw_stream_add_listener(m_stream, &m_listener, &m_events, this);
+            std::uint8_t buffer[1024];
+            spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
+            spa_audio_info_raw info{};
+            info.format = SPA_AUDIO_FORMAT_F32;
+            info.rate = m_rate;
+            info.channels = 2;
+            info.position[0] = SPA_AUDIO_CHANNEL_FL;
+            info.position[1] = SPA_AUDIO_CHANNEL_FR;
+            const spa_pod* params[1] = {
+                spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+            const auto flags = static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                            PW_STREAM_FLAG_MAP_BUFFERS |
+                                                            PW_STREAM_FLAG_RT_PROCESS);
+            connected =
+                pw_stream_connect(m_stream, PW_DIRECTION_INPUT, PW_ID_ANY, flags, params, 1) == 0;
+        }
+        pw_thread_loop_unlock(m_loop);
+        // Recording once buffers flow.
+        for (int i = 0; connected && i < 400 && m_cycles == 0; ++i) sleepMs(5);
+        return connected && m_cycles > 0;
+    }
+
+    // Graph cycles seen, and how many frames each had (the quantum) at the last one.
+    std::atomic<long> m_cycles{0};
+    std::atomic<std::uint32_t> m_lastFrames{0};
+
+  private:
+    void process() {
+        pw_buffer* buffer = pw_stream_dequeue_buffer(m_stream);
+        if (buffer == nullptr) return;
+        pw_time time{};
+        pw_stream_get_time_n(m_stream, &time, sizeof time);
+        const spa_data& data = buffer->buffer->datas[0];
+        const auto* samples = reinterpret_cast<const float*>(
+            static_cast<const std::uint8_t*>(data.data) + data.chunk->offset);
+        const std::size_t frames =
+            std::min<std::size_t>(data.chunk->size / (2 * sizeof(float)), m_mono.size());
+        for (std::size_t i = 0; i < frames; ++i)
+            m_mono[i] = 0.5f * (samples[2 * i] + samples[2 * i + 1]);
+        const auto length = static_cast<std::int64_t>(1e9 * static_cast<double>(frames) / m_rate);
+        // The cycle before this one mixed these samples; after a pause (the first buffer, a
+        // stopped graph) it is taken as one buffer's length earlier.
+        const std::int64_t previous =
+            time.now - m_previousNow <= 2 * length ? m_previousNow : time.now - length;
+        m_previousNow = time.now;
+        if (frames > 0)
+            m_recording->add(m_mono.data(), frames,
+                             Clock::time_point(std::chrono::nanoseconds(previous + length)));
+        pw_stream_queue_buffer(m_stream, buffer);
+        m_lastFrames = static_cast<std::uint32_t>(frames);
+        ++m_cycles;
+    }
+
+    Recording* m_recording = nullptr;
+    std::uint32_t m_rate = 48000;
+    std::int64_t m_previousNow = 0;
+    std::vector<float> m_mono;
+    pw_thread_loop* m_loop = nullptr;
+    pw_context* m_context = nullptr;
+    pw_core* m_core = nullptr;
+    pw_stream* m_stream = nullptr;
+    spa_hook m_listener{};
+    pw_stream_events m_events{};
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,28 +305,46 @@ int main(int argc, char** argv) {
     for (int i = 5; i < argc && !viaMidi; ++i)
         keys.push_back(XKeysymToKeycode(display, XStringToKeysym(argv[i])));
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rec.rate), 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.fragsize = kChunk * sizeof(float);
-    int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "audio_latency", PA_STREAM_RECORD, monitor.c_str(),
-                                      "monitor", &spec, nullptr, &attr, &error);
-    if (stream == nullptr) {
-        std::fprintf(stderr, "cannot record %s: %d\n", monitor.c_str(), error);
-        return 1;
-    }
+    // AUDIO_LATENCY_QUANTUM: the frames per graph cycle a PipeWire capture asks for (default
+    // 256, what our program asks at 48 kHz), so that recording does not change the quantum.
+    const char* quantum = std::getenv("AUDIO_LATENCY_QUANTUM");
     std::atomic<bool> running{true};
-    std::thread reader([&] {
-        float chunk[kChunk];
-        while (running) {
-            if (pa_simple_read(stream, chunk, sizeof chunk, &error) < 0) break;
-            const auto now = Clock::now();
-            std::lock_guard guard(rec.lock);
-            rec.samples.insert(rec.samples.end(), chunk, chunk + kChunk);
-            rec.chunkEnds.emplace_back(rec.samples.size(), now);
+    pa_simple* stream = nullptr;
+    std::unique_ptr<PipeWireCapture> capture;
+    std::thread reader;
+    int error = 0;
+    // Room for the whole recording, so that appending never copies it, least of all in
+    // PipeWire's real-time thread (a copy of megabytes there delays every real-time thread).
+    const char* gapEnv = std::getenv("AUDIO_LATENCY_GAP_MS");
+    const double noteSeconds = 0.35 + (gapEnv != nullptr ? std::atoi(gapEnv) : 900) / 1000.0;
+    const double seconds = (mode == "notes" ? amount * noteSeconds : amount) + 5;
+    rec.samples.reserve(static_cast<std::size_t>(seconds * rec.rate));
+    rec.chunkEnds.reserve(static_cast<std::size_t>(seconds * rec.rate / 32));
+    if (monitor.rfind("pipewire:", 0) == 0) {
+        capture = std::make_unique<PipeWireCapture>();
+        if (!capture->open(monitor.substr(9), rec, quantum != nullptr ? std::atoi(quantum) : 256)) {
+            std::fprintf(stderr, "cannot record %s\n", monitor.c_str());
+            return 1;
         }
-    });
+    } else {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(rec.rate), 1};
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.fragsize = kChunk * sizeof(float);
+        stream = pa_simple_new(nullptr, "audio_latency", PA_STREAM_RECORD, monitor.c_str(),
+                               "monitor", &spec, nullptr, &attr, &error);
+        if (stream == nullptr) {
+            std::fprintf(stderr, "cannot record %s: %d\n", monitor.c_str(), error);
+            return 1;
+        }
+        reader = std::thread([&] {
+            float chunk[kChunk];
+            while (running) {
+                if (pa_simple_read(stream, chunk, sizeof chunk, &error) < 0) break;
+                rec.add(chunk, kChunk, Clock::now());
+            }
+        });
+    }
 
     const auto origin = Clock::now();
     auto press = [&](bool down) {
@@ -241,11 +379,17 @@ int main(int argc, char** argv) {
     }
     sleepMs(500);
     running = false;
-    reader.join();
-    pa_simple_free(stream);
+    if (reader.joinable()) reader.join();
+    if (stream != nullptr) pa_simple_free(stream);
+    const long cycles = capture ? capture->m_cycles.load() : 0;
+    const std::uint32_t lastFrames = capture ? capture->m_lastFrames.load() : 0;
+    capture.reset();
     XCloseDisplay(display);
     if (midi.client != nullptr) jack_client_close(midi.client);
 
+    if (cycles > 0)
+        std::fprintf(stderr, "capture: %ld graph cycles, %u frames in the last\n", cycles,
+                     lastFrames);
     const std::size_t ms5 = static_cast<std::size_t>(rec.rate / 200);
     if (mode == "notes") {
         std::vector<double> on, off;

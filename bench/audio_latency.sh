@@ -6,6 +6,13 @@
 # Installs VMPK and the build's needs when missing. Everything runs as an ordinary user (nobody),
 # twice: without the desktop's real-time service, and with RealtimeKit granting real-time
 # priority to the servers and the programs as a desktop does (SERVICE="without" or "with" for one).
+# Under PipeWire the monitor is recorded through PipeWire's own protocol, each buffer timed by the
+# graph cycle that mixed it (CAPTURE=pulse records it through the PulseAudio service instead,
+# timed by arrival, as under PulseAudio). PROGRAMS may name "pulse-path": ours again under
+# PipeWire, kept off PipeWire's own protocol (PIPEWIRE_REMOTE names no server), so that it plays
+# through PipeWire's PulseAudio service; "ours" and "pulse-path" then compare the two paths in one
+# run under one server. QUANTUM: the frames per cycle the recording asks of PipeWire (default 256,
+# what ours asks with the default --audio-buffer), so that recording does not change the graph.
 # Usage: bench/audio_latency.sh [notes, default 60] [seconds of chords, default 60]
 #        [idle seconds, default 30]
 set -euo pipefail
@@ -24,8 +31,10 @@ if [ "${1:-}" != --measure ]; then
 fi
 if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     . scripts/packages.sh
+    peer=""
+    case " ${PROGRAMS:-ours vmpk} " in *" vmpk "*) peer=vmpk ;; esac
     # shellcheck disable=SC2086
-    install_missing $RUN_PACKAGES $TEST_PACKAGES vmpk libx11-dev libxtst-dev libpulse-dev
+    install_missing $RUN_PACKAGES $TEST_PACKAGES libx11-dev libxtst-dev libpulse-dev $peer
     if [ -z "${BIN:-}" ]; then
         cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMURUTEKA_BENCHMARKS=ON \
             -DBUILD_TESTING=OFF >/dev/null
@@ -52,7 +61,8 @@ if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     fi
     pass=(env WORK="$WORK" BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")"
         BEFORE="${BEFORE:+$WORK/before}" PROGRAMS="${PROGRAMS:-ours vmpk}"
-        SERVERS="${SERVERS:-pulseaudio pipewire}" OURS_ARGS="${OURS_ARGS:-}")
+        SERVERS="${SERVERS:-pulseaudio pipewire}" OURS_ARGS="${OURS_ARGS:-}"
+        CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-256}")
     for service in $services; do
         if [ "$service" = with ]; then
             # In a mount namespace of its own, for the service's polkit rule.
@@ -115,21 +125,22 @@ measure() {
     xdotool windowfocus --sync "$win"
     sleep 2
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
-    # Idle: a note first, then silence long enough for any tail to die, then the count.
+    # Idle: a note first, then silence long enough for any tail to die and for the stream to rest
+    # (PipeWire's runs on for 15 s after the last sound), then the count.
     xdotool key q
-    sleep 5
+    sleep 20
     t0=$(cpu_ticks "$pid")
     sleep "$IDLE"
     t1=$(cpu_ticks "$pid")
     hz=$(getconf CLK_TCK)
     echo "$(( (end - start) / 1000000 )) $rss $(awk -v d=$((t1 - t0)) -v s="$IDLE" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * d / hz / s }')"
-    "$TOOL" nullsink.monitor "$RATE" notes "$NOTES" q
-    AUDIO_LATENCY_GAP_MS=6000 "$TOOL" nullsink.monitor "$RATE" notes "$(( (NOTES + 4) / 5 ))" q | sed 's/^/rested /'
+    "$TOOL" "$MONITOR" "$RATE" notes "$NOTES" q
+    AUDIO_LATENCY_GAP_MS=6000 "$TOOL" "$MONITOR" "$RATE" notes "$(( (NOTES + 4) / 5 ))" q | sed 's/^/rested /'
     for _ in 1 2; do
         sh -c 'while :; do :; done' &
         loops+=($!)
     done
-    "$TOOL" nullsink.monitor "$RATE" chords "$CHORDS" q w e r t y u i o p
+    "$TOOL" "$MONITOR" "$RATE" chords "$CHORDS" q w e r t y u i o p
     kill "${loops[@]}"
     loops=()
     kill "$pid"
@@ -159,25 +170,31 @@ write_vmpk_settings
 LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 for server in $SERVERS; do
     start_sound_server "$server" "$WORK/$server"
+    MONITOR=nullsink.monitor
+    [ "$server" = pipewire ] && [ "$CAPTURE" = pipewire ] && MONITOR=pipewire:nullsink
     RATE=$(pactl list short sinks | awk '$2 == "nullsink" { sub("Hz", "", $6); print $6 }')
     # The piano's own release to -3 dB, rendered offline: subtracted from the note-off figures.
     "$TOOL" release "$RATE" | awk '{ print $3 }' > "$WORK/$server-release"
     for program in $PROGRAMS ${BEFORE:+before}; do
+        [ $program = pulse-path ] && [ "$server" != pipewire ] && continue
         if [ $program = ours ]; then
             # shellcheck disable=SC2206
             cmd=("$BIN" $OURS_ARGS) title='^ムルテカ$'
+        elif [ $program = pulse-path ]; then
+            # shellcheck disable=SC2206
+            cmd=(env PIPEWIRE_REMOTE=no-such-pipewire "$BIN" $OURS_ARGS) title='^ムルテカ$'
         elif [ $program = before ]; then
             cmd=("$BEFORE") title='^ムルテカ$'
         else
             cmd=(vmpk) title='Virtual MIDI Piano Keyboard'
         fi
-        in_x11 env RATE="$RATE" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" \
+        in_x11 env RATE="$RATE" MONITOR="$MONITOR" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" \
             bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
             { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
         sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
     done
     if [ "$server" = pipewire ]; then
-        grep -h "audio:" "$WORK/ours.out" >&2 || true
+        grep -h "audio:" "$WORK/ours.out" "$WORK/pulse-path.out" >&2 2>/dev/null || true
     fi
     stop_sound_server
 done
@@ -185,19 +202,21 @@ done
 field() { sed -n "$2p" "$WORK/$1.txt" 2>/dev/null | awk -v f="$3" '{ print $f }'; }
 latency() {
     local less=0
-    [ "$2" = note-off ] && less=$(cat "$WORK/${1%-*}-release")
+    [ "$2" = note-off ] && less=$(cat "$WORK/${1%%-*}-release")
     sed -n "s/^$2 ms: median \([0-9.na]*\), 99th \([0-9.na]*\).*/\1 \2/p" "$WORK/$1.txt" 2>/dev/null |
         awk -v less="$less" '{ printf "%.1f / %.1f ms", $1 - less, $2 - less }'
 }
 gaps() { sed -n 's/^chords: \([0-9]*\), gaps: \([0-9]*\)/\2 in \1 chords/p' "$WORK/$1.txt" 2>/dev/null; }
-echo "Measured on $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(date +%Y-%m-%d), as user $(id -un), load average before the run $LOAD_BEFORE, after it $(cut -d' ' -f1-3 /proc/loadavg); $( [ "$AUDIO_LATENCY_SERVICE" = with ] && echo "**with the real-time service** (RealtimeKit grants servers and programs real-time priority)" || echo "**without the real-time service** (no real-time rights)")."
+echo "Measured on $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(date +%Y-%m-%d), as user $(id -un), load average before the run $LOAD_BEFORE, after it $(cut -d' ' -f1-3 /proc/loadavg); $( [ "$AUDIO_LATENCY_SERVICE" = with ] && echo "**with the real-time service** (RealtimeKit grants servers and programs real-time priority)" || echo "**without the real-time service** (no real-time rights)"); under PipeWire the monitor recorded through $([ "$CAPTURE" = pipewire ] && echo "PipeWire's own protocol, timed by graph cycle" || echo "its PulseAudio service, timed by arrival")."
 echo
 runs=()
 header="| What |"
 for server in $SERVERS; do
     for program in $PROGRAMS ${BEFORE:+before}; do
+        [ $program = pulse-path ] && [ "$server" != pipewire ] && continue
         runs+=("$server-$program")
-        case $program in ours) name=ムルテカ ;; before) name="ムルテカ before" ;; vmpk) name=VMPK ;; esac
+        case $program in ours) name=ムルテカ ;; before) name="ムルテカ before" ;; vmpk) name=VMPK ;;
+            pulse-path) name="ムルテカ through the PulseAudio service" ;; esac
         case $server in pulseaudio) header+=" $name, PulseAudio |" ;; pipewire) header+=" $name, PipeWire |" ;; esac
     done
 done
@@ -221,5 +240,10 @@ line "gaps under load (two busy loops, ten-note chords, ${CHORDS} s)" gaps
 line "start-up to a shown window" ms
 line "resident memory, soundfont loaded, audio open" mib
 echo
+releases=()
+for server in $SERVERS; do
+    case $server in pulseaudio) at="PulseAudio's" ;; pipewire) at="PipeWire's" ;; esac
+    releases+=("$(cat "$WORK/$server-release" 2>/dev/null) ms at $at rate")
+done
 echo "¹ Less the piano's own release to -3 dB, measured offline on the same soundfont and method:" \
-    "$(cat "$WORK/pulseaudio-release" 2>/dev/null) ms at PulseAudio's rate, $(cat "$WORK/pipewire-release" 2>/dev/null) ms at PipeWire's."
+    "$(IFS=,; echo "${releases[*]}" | sed 's/,/, /g')."

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "audio_log.h"
@@ -86,8 +87,12 @@ bool PipeWireStream::connect(const AudioRequest& request) {
     m_loop = pw_thread_loop_new("muruteka-audio", nullptr);
     if (m_loop == nullptr) return false;
     // PipeWire runs the graph in the largest power-of-two quantum that fits the smallest latency
-    // asked for: 5 ms gives 128 frames (2.7 ms), so a note waits at most about two quanta.
-    const int latencyFrames = std::max(32, request.bufferMs * static_cast<int>(kRate) / 1000);
+    // asked for, so we ask for the power of two nearest the buffer asked: 5 ms gives 256 frames
+    // (5.3 ms), and a note waits at most one quantum. 128 frames were about a millisecond faster,
+    // but the stream broke up under load whenever the machine woke its real-time thread a few
+    // milliseconds late (see docs/measurements.md).
+    const double asked = std::max(32.0, request.bufferMs * static_cast<double>(kRate) / 1000.0);
+    const int latencyFrames = 1 << static_cast<int>(std::lround(std::log2(asked)));
     const std::string latency = std::to_string(latencyFrames) + "/" + std::to_string(kRate);
     pw_properties* properties = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
