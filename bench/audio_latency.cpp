@@ -37,6 +37,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -418,6 +419,9 @@ int main(int argc, char** argv) {
                     percentile(off, 0.99), off.size(), events.size());
     } else {
         int gaps = 0;
+        // Whether the buffer adapts: the chords after the first that broke, and their gaps.
+        std::optional<std::size_t> firstBroken;
+        int gapsAfter = 0;
         const bool showGaps = std::getenv("AUDIO_LATENCY_SHOW_GAPS") != nullptr;
         for (const auto& [down, up] : events) {
             // From 100 ms after the press to the release, the chord sounds without a break.
@@ -426,7 +430,15 @@ int main(int argc, char** argv) {
             int silent = 0;
             for (std::size_t i = from; i < to && i < rec.samples.size(); ++i) {
                 silent = std::fabs(rec.samples[i]) < 1e-6f ? silent + 1 : 0;
-                if (silent == 32) ++gaps;
+                if (silent == 32) {
+                    ++gaps;
+                    const auto chord = static_cast<std::size_t>(&down - &events.front().first);
+                    if (!firstBroken) {
+                        firstBroken = chord;
+                    } else if (chord > *firstBroken && chord <= *firstBroken + 120) {
+                        ++gapsAfter;
+                    }
+                }
                 if (showGaps && silent >= 32 &&
                     (i + 1 >= to || std::fabs(rec.samples[i + 1]) >= 1e-6f)) {
                     std::fprintf(stderr, "gap: %d samples, ending %.1f ms after the press\n",
@@ -435,6 +447,10 @@ int main(int argc, char** argv) {
             }
         }
         std::printf("chords: %zu, gaps: %d\n", events.size(), gaps);
+        if (firstBroken) {
+            std::printf("after the first gap: %d gaps in the next %zu chords\n", gapsAfter,
+                        std::min<std::size_t>(120, events.size() - *firstBroken - 1));
+        }
     }
     return 0;
 }

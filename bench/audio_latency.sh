@@ -61,7 +61,7 @@ if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     fi
     pass=(env WORK="$WORK" BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")"
         BEFORE="${BEFORE:+$WORK/before}" PROGRAMS="${PROGRAMS:-ours vmpk}"
-        SERVERS="${SERVERS:-pulseaudio pipewire}" OURS_ARGS="${OURS_ARGS:-}"
+        SERVERS="${SERVERS:-pulseaudio pipewire}" LONG_RESTS="${LONG_RESTS:-3}" OURS_ARGS="${OURS_ARGS:-}"
         CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-256}")
     for service in $services; do
         if [ "$service" = with ]; then
@@ -125,17 +125,25 @@ measure() {
     xdotool windowfocus --sync "$win"
     sleep 2
     rss=$(awk '/VmRSS/ { print $2 }' "/proc/$pid/status")
-    # Idle: a note first, then silence long enough for any tail to die and for the stream to rest
-    # (PipeWire's runs on for 15 s after the last sound), then the count.
+    # After a note: the processor time while the stream runs on (PipeWire's for 15 s after the
+    # last sound), from 2 s to 14 s; then idle, from 20 s, once every stream has come to rest.
     xdotool key q
-    sleep 20
+    sleep 2
     t0=$(cpu_ticks "$pid")
-    sleep "$IDLE"
+    sleep 12
     t1=$(cpu_ticks "$pid")
+    sleep 6
+    t2=$(cpu_ticks "$pid")
+    sleep "$IDLE"
+    t3=$(cpu_ticks "$pid")
     hz=$(getconf CLK_TCK)
-    echo "$(( (end - start) / 1000000 )) $rss $(awk -v d=$((t1 - t0)) -v s="$IDLE" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * d / hz / s }')"
+    percent() { awk -v d="$1" -v s="$2" -v hz="$hz" 'BEGIN { printf "%.2f", 100 * d / hz / s }'; }
+    echo "$(( (end - start) / 1000000 )) $rss $(percent $((t3 - t2)) "$IDLE") $(percent $((t1 - t0)) 12)"
     "$TOOL" "$MONITOR" "$RATE" notes "$NOTES" q
     AUDIO_LATENCY_GAP_MS=6000 "$TOOL" "$MONITOR" "$RATE" notes "$(( (NOTES + 4) / 5 ))" q | sed 's/^/rested /'
+    # LONG_RESTS notes each after 30 s of silence, when every stream rests.
+    [ "${LONG_RESTS:-3}" -eq 0 ] ||
+        AUDIO_LATENCY_GAP_MS=30000 "$TOOL" "$MONITOR" "$RATE" notes "${LONG_RESTS:-3}" q | sed 's/^/long-rested /'
     for _ in 1 2; do
         sh -c 'while :; do :; done' &
         loops+=($!)
@@ -188,7 +196,7 @@ for server in $SERVERS; do
         else
             cmd=(vmpk) title='Virtual MIDI Piano Keyboard'
         fi
-        in_x11 env RATE="$RATE" MONITOR="$MONITOR" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" \
+        in_x11 env RATE="$RATE" MONITOR="$MONITOR" NOTES="$NOTES" CHORDS="$CHORDS" IDLE="$IDLE" LONG_RESTS="$LONG_RESTS" \
             bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
             { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
         sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
@@ -232,11 +240,16 @@ line() {
 ms() { echo "$(field "$1" 1 1) ms"; }
 mib() { echo "$(( $(field "$1" 1 2)0 / 10240 )) MiB"; }
 idle() { echo "$(field "$1" 1 3) %"; }
+during() { echo "$(field "$1" 1 4) %"; }
+adapts() { sed -n 's/^after the first gap: \([0-9]*\) gaps in the next \([0-9]*\) chords/\1 in \2/p' "$WORK/$1.txt" 2>/dev/null | grep . || echo "no gap"; }
 line "key → sound at the server, note-on (median / 99th)" latency note-on
-line "the same after 6 s of silence, stream resting (median / 99th)" latency "rested note-on"
+line "the first note after 6 s of silence (median / 99th)" latency "rested note-on"
+line "the first note after 30 s of silence (median / 99th of ${LONG_RESTS:-3})" latency "long-rested note-on"
 line "key release → sound falling at the server, note-off (median / 99th)¹" latency note-off
-line "idle CPU, window open, nothing sounding (% of a core)" idle
+line "CPU from 2 s to 14 s after the last note (% of a core)" during
+line "idle CPU, window open, from 20 s after the last note (% of a core)" idle
 line "gaps under load (two busy loops, ten-note chords, ${CHORDS} s)" gaps
+line "after the first gap: gaps in the next 120 chords" adapts
 line "start-up to a shown window" ms
 line "resident memory, soundfont loaded, audio open" mib
 echo
