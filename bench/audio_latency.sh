@@ -241,7 +241,7 @@ ms() { echo "$(field "$1" 1 1) ms"; }
 mib() { echo "$(( $(field "$1" 1 2)0 / 10240 )) MiB"; }
 idle() { echo "$(field "$1" 1 3) %"; }
 during() { echo "$(field "$1" 1 4) %"; }
-adapts() { sed -n 's/^after the first gap: \([0-9]*\) gaps in the next \([0-9]*\) chords/\1 in \2/p' "$WORK/$1.txt" 2>/dev/null | grep . || echo "no gap"; }
+adapts() { sed -n 's/^after the first gap: \([0-9]*\) gaps in the next \([0-9]*\) chords/\1 in \2/p' "$WORK/$1.txt" 2>/dev/null | grep . || echo "— (no first gap)"; }
 line "key → sound at the server, note-on (median / 99th)" latency note-on
 line "the first note after 6 s of silence (median / 99th)" latency "rested note-on"
 line "the first note after 30 s of silence (median / 99th of ${LONG_RESTS:-3})" latency "long-rested note-on"
