@@ -201,9 +201,8 @@ for server in $SERVERS; do
             { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
         sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
     done
-    if [ "$server" = pipewire ]; then
-        grep -h "audio:" "$WORK/ours.out" "$WORK/pulse-path.out" >&2 2>/dev/null || true
-    fi
+    # What the program's audio log said (with OURS_ARGS=--verbose: every underrun and resize).
+    grep -h "audio:" "$WORK/ours.out" "$WORK/pulse-path.out" >&2 2>/dev/null || true
     stop_sound_server
 done
 

@@ -73,6 +73,11 @@ class PulseStream final : public AudioStream {
     std::int64_t m_restFrames = 0;
     std::uint32_t m_largestBuffer = 0;  // bytes
     std::uint32_t m_askedBuffer = 0;    // bytes
+    // The size last asked of the server (bytes): each step goes from it, not from the size the
+    // server reports, which lags behind a resize and is rounded.
+    std::uint32_t m_buffer = 0;
+    // An underrun within this many frames of a raise is the same dropout, not a new one.
+    std::int64_t m_sinceRaise = 0;
     std::int64_t m_calmFrames = 0;
     std::int64_t m_calmBeforeLowering = 0;
     // Owned by the main loop's thread (its lock held).
@@ -133,28 +138,28 @@ void PulseStream::raiseBuffer() {
         return;
     }
     m_calmFrames = 0;
-    const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
-    if (current == nullptr || current->tlength >= m_largestBuffer) {
+    if (m_sinceRaise < static_cast<std::int64_t>(m_rate / 4)) return;
+    if (m_buffer >= m_largestBuffer) {
         audioLog("underrun");
         return;
     }
-    resizeBuffer(std::min(grownBuffer(current->tlength), m_largestBuffer),
-                 "underrun: buffer raised to ");
+    m_sinceRaise = 0;
+    resizeBuffer(std::min(grownBuffer(m_buffer), m_largestBuffer), "underrun: buffer raised to ");
 }
 
 // After a long calm the buffer shrinks by the same step, back to what was asked for: a passing
 // load does not cost latency for the rest of the session.
 void PulseStream::lowerBufferWhenCalm(int frames) {
     m_calmFrames += frames;
+    m_sinceRaise += frames;
     if (m_calmFrames < m_calmBeforeLowering) return;
     m_calmFrames = 0;
-    const pa_buffer_attr* current = pa_stream_get_buffer_attr(m_stream);
-    if (current == nullptr || current->tlength <= m_askedBuffer) return;
-    resizeBuffer(std::max(shrunkBuffer(current->tlength), m_askedBuffer),
-                 "calm: buffer lowered to ");
+    if (m_buffer <= m_askedBuffer) return;
+    resizeBuffer(std::max(shrunkBuffer(m_buffer), m_askedBuffer), "calm: buffer lowered to ");
 }
 
 void PulseStream::resizeBuffer(std::uint32_t bytes, const std::string& why) {
+    m_buffer = bytes;
     pa_buffer_attr next = *pa_stream_get_buffer_attr(m_stream);
     next.tlength = bytes;
     next.minreq = bytes / 4;
@@ -234,7 +239,8 @@ bool PulseStream::connect(const AudioRequest& request) {
                         " frames = " + milliseconds(frames * 1000.0 / m_rate) + " ms at " +
                         std::to_string(static_cast<int>(m_rate)) + " Hz";
         m_restFrames = static_cast<std::int64_t>(m_rate * request.restAfterMs / 1000);
-        m_askedBuffer = granted->tlength;
+        m_askedBuffer = m_buffer = granted->tlength;
+        m_sinceRaise = static_cast<std::int64_t>(m_rate);
         m_calmBeforeLowering = static_cast<std::int64_t>(m_rate * kCalmSeconds);
         m_largestBuffer =
             std::max(granted->tlength,
