@@ -75,25 +75,18 @@ int Digits(const std::string& text, std::size_t at, std::size_t count, bool& ok)
 
 }  // namespace
 
-namespace {
-
-SongHistory& GroupOf(std::vector<SongHistory>& songs, const HistoryEntry& entry) {
+void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry) {
     auto group = std::find_if(songs.rbegin(), songs.rend(), [&](const SongHistory& s) {
         return s.mode == entry.mode && s.file == entry.file;
     });
-    if (group != songs.rend()) return *group;
-    songs.push_back({entry.file, entry.mode, {}});
-    return songs.back();
-}
-
-}  // namespace
-
-void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry) {
-    SongHistory& group = GroupOf(songs, entry);
+    if (group == songs.rend()) {
+        songs.push_back({std::move(entry.file), entry.mode, {}});
+        group = songs.rbegin();
+    }
     // The group holds the name; the table and the charts show no bars.
     std::string().swap(entry.file);
     std::vector<BarFigures>().swap(entry.bars);
-    group.entries.push_back(std::move(entry));
+    group->entries.push_back(std::move(entry));
 }
 
 std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history, const std::string& file) {
