@@ -422,8 +422,10 @@ int main(int argc, char** argv) {
         // Whether the buffer adapts: the chords after the first that broke, and their gaps.
         std::optional<std::size_t> firstBroken;
         int gapsAfter = 0;
-        const bool showGaps = std::getenv("AUDIO_LATENCY_SHOW_GAPS") != nullptr;
-        for (const auto& [down, up] : events) {
+        const char* showGapsSet = std::getenv("AUDIO_LATENCY_SHOW_GAPS");
+        const bool showGaps = showGapsSet != nullptr && *showGapsSet != '\0';
+        for (std::size_t chord = 0; chord < events.size(); ++chord) {
+            const auto [down, up] = events[chord];
             // From 100 ms after the press to the release, the chord sounds without a break.
             const std::size_t from = rec.indexAt(down + 100, origin);
             const std::size_t to = rec.indexAt(up, origin);
@@ -432,7 +434,6 @@ int main(int argc, char** argv) {
                 silent = std::fabs(rec.samples[i]) < 1e-6f ? silent + 1 : 0;
                 if (silent == 32) {
                     ++gaps;
-                    const auto chord = static_cast<std::size_t>(&down - &events.front().first);
                     if (!firstBroken) {
                         firstBroken = chord;
                     } else if (chord > *firstBroken && chord <= *firstBroken + 120) {
@@ -441,8 +442,14 @@ int main(int argc, char** argv) {
                 }
                 if (showGaps && silent >= 32 &&
                     (i + 1 >= to || std::fabs(rec.samples[i + 1]) >= 1e-6f)) {
-                    std::fprintf(stderr, "gap: %d samples, ending %.1f ms after the press\n",
-                                 silent, rec.timeOf(i, origin) - down);
+                    // The time on the monotonic clock, beside the program's audio log.
+                    const double at =
+                        std::chrono::duration<double>(origin.time_since_epoch()).count() +
+                        rec.timeOf(i, origin) / 1000;
+                    std::fprintf(stderr,
+                                 "gap: %d samples, ending %.1f ms after the press of chord %zu, "
+                                 "at %.3f s\n",
+                                 silent, rec.timeOf(i, origin) - down, chord, at);
                 }
             }
         }

@@ -14,7 +14,7 @@
 # run under one server. QUANTUM: the frames per cycle the recording asks of PipeWire (default 256,
 # what ours asks with the default --audio-buffer), so that recording does not change the graph.
 # Usage: bench/audio_latency.sh [notes, default 60] [seconds of chords, default 60]
-#        [idle seconds, default 30]
+#        [idle seconds, default 30]; SHOW_GAPS=1 prints each gap, with its chord and monotonic time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SELF="$PWD/bench/audio_latency.sh"
@@ -62,7 +62,7 @@ if [ -z "${AUDIO_LATENCY_INNER:-}" ]; then
     pass=(env WORK="$WORK" BIN="$WORK/$(basename "$BIN")" TOOL="$WORK/$(basename "$TOOL")"
         BEFORE="${BEFORE:+$WORK/before}" PROGRAMS="${PROGRAMS:-ours vmpk}"
         SERVERS="${SERVERS:-pulseaudio pipewire}" LONG_RESTS="${LONG_RESTS:-3}" OURS_ARGS="${OURS_ARGS:-}"
-        CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-256}")
+        AUDIO_LATENCY_SHOW_GAPS="${SHOW_GAPS:-}" CAPTURE="${CAPTURE:-pipewire}" AUDIO_LATENCY_QUANTUM="${QUANTUM:-256}")
     for service in $services; do
         if [ "$service" = with ]; then
             # In a mount namespace of its own, for the service's polkit rule.
@@ -200,6 +200,7 @@ for server in $SERVERS; do
             bash "$0" --measure "$program" "$title" "${cmd[@]}" > "$WORK/$server-$program.txt" 2>"$WORK/$server-$program.err" ||
             { echo "$server/$program failed:"; cat "$WORK/$server-$program.err"; }
         sed "s/^/$server $program: /" "$WORK/$server-$program.txt" >&2
+        sed -n "s/^gap: /$server $program: gap: /p" "$WORK/$server-$program.err" >&2
     done
     # What the program's audio log said (with OURS_ARGS=--verbose: every underrun and resize).
     grep -h "audio:" "$WORK/ours.out" "$WORK/pulse-path.out" >&2 2>/dev/null || true

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "audio_log.h"
 #include "audio_stream.h"
@@ -23,6 +26,38 @@ constexpr int kLargestBufferMs = 40;
 // Seconds of playing without an underrun before a raised buffer is lowered again.
 constexpr int kCalmSeconds = 20;
 
+// The processors' time, all of them together, from /proc/stat: idle and in all, in ticks.
+struct ProcessorTimes {
+    unsigned long long idle = 0;
+    unsigned long long total = 0;
+};
+ProcessorTimes processorTimes() {
+    ProcessorTimes times;
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    stat >> cpu;
+    if (cpu != "cpu") return times;
+    // user nice system idle iowait irq softirq steal
+    for (int field = 0; field < 8; ++field) {
+        unsigned long long ticks = 0;
+        if (!(stat >> ticks)) break;
+        times.total += ticks;
+        if (field == 3 || field == 4) times.idle += ticks;
+    }
+    return times;
+}
+// The share of the processors' time that went idle between two readings. Unknown (no /proc)
+// counts as idle, so that the buffer still comes down.
+double idleShare(const ProcessorTimes& before, const ProcessorTimes& after) {
+    if (after.total <= before.total) return 1.0;
+    return static_cast<double>(after.idle - before.idle) /
+           static_cast<double>(after.total - before.total);
+}
+// A calm spell lowers the buffer only when at least this share of the processors' time went
+// idle during it: on a machine whose every core is kept busy the calm is the raised buffer's
+// doing, and the smaller one would break again.
+constexpr double kSpareShareToLower = 0.1;
+
 // One step up or down, in whole frames: half as much again, and back.
 std::uint32_t grownBuffer(std::uint32_t bytes) {
     return static_cast<std::uint32_t>((bytes * 3 / 2 + kFrameBytes - 1) / kFrameBytes *
@@ -33,11 +68,15 @@ std::uint32_t shrunkBuffer(std::uint32_t bytes) {
 }
 
 // The audio thread asks for real-time priority, as PipeWire's clients do, so that a busy
-// machine does not starve the stream.
+// machine does not starve the stream. The log names the thread as the kernel knows it
+// ("threaded-ml", the main loop's).
 void tryRealtime() {
+    std::string name;
+    std::getline(std::ifstream("/proc/thread-self/comm"), name);
     const RealtimeGrant grant = makeThreadRealtime(currentThreadId());
-    audioLog(grant.granted ? "audio thread at real-time priority " + grant.how
-                           : "no real-time priority for the audio thread: " + grant.how);
+    audioLog(grant.granted
+                 ? "audio thread " + name + " at real-time priority " + grant.how
+                 : "no real-time priority for the audio thread " + name + ": " + grant.how);
 }
 
 class PulseStream final : public AudioStream {
@@ -62,6 +101,9 @@ class PulseStream final : public AudioStream {
     void write(std::size_t bytes);
     void signal() { pa_threaded_mainloop_signal(m_loop, 0); }
     bool waitForServer();
+    // " at 12345.678 s": when a line of the audio log happened, in seconds of the system's
+    // monotonic clock, which the sound bench also stamps the gaps it hears with.
+    static std::string at();
 
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
@@ -80,6 +122,7 @@ class PulseStream final : public AudioStream {
     std::int64_t m_sinceRaise = 0;
     std::int64_t m_calmFrames = 0;
     std::int64_t m_calmBeforeLowering = 0;
+    ProcessorTimes m_calmStart;  // when the calm spell began
     // Owned by the main loop's thread (its lock held).
     std::int64_t m_quietFrames = 0;
     bool m_idle = true;  // nothing is written until the first note
@@ -122,6 +165,13 @@ void PulseStream::onServerInfo(pa_context*, const pa_server_info* info, void* se
     stream->signal();
 }
 
+std::string PulseStream::at() {
+    const std::chrono::duration<double> since = std::chrono::steady_clock::now().time_since_epoch();
+    char text[32];
+    std::snprintf(text, sizeof text, " at %.3f s", since.count());
+    return text;
+}
+
 void PulseStream::onUnderflow(pa_stream*, void* self) {
     static_cast<PulseStream*>(self)->raiseBuffer();
 }
@@ -134,13 +184,17 @@ void PulseStream::onUnderflow(pa_stream*, void* self) {
 void PulseStream::raiseBuffer() {
     if (m_idle) return;  // a resting stream runs dry on purpose
     if (m_quietFrames > 0) {
-        audioLog("underrun while silent");
+        audioLog("underrun while silent" + at());
         return;
     }
     m_calmFrames = 0;
-    if (m_sinceRaise < static_cast<std::int64_t>(m_rate / 4)) return;
+    m_calmStart = processorTimes();
+    if (m_sinceRaise < static_cast<std::int64_t>(m_rate / 4)) {
+        audioLog("underrun, the same dropout" + at());
+        return;
+    }
     if (m_buffer >= m_largestBuffer) {
-        audioLog("underrun");
+        audioLog("underrun" + at());
         return;
     }
     m_sinceRaise = 0;
@@ -148,13 +202,23 @@ void PulseStream::raiseBuffer() {
 }
 
 // After a long calm the buffer shrinks by the same step, back to what was asked for: a passing
-// load does not cost latency for the rest of the session.
+// load does not cost latency for the rest of the session. A load that stays (every core busy
+// through the calm) keeps the buffer where it holds, rather than breaking it again to try.
 void PulseStream::lowerBufferWhenCalm(int frames) {
     m_calmFrames += frames;
     m_sinceRaise += frames;
     if (m_calmFrames < m_calmBeforeLowering) return;
     m_calmFrames = 0;
+    const ProcessorTimes now = processorTimes();
+    const double idle = idleShare(m_calmStart, now);
+    m_calmStart = now;
     if (m_buffer <= m_askedBuffer) return;
+    if (idle < kSpareShareToLower) {
+        audioLog("calm, but the processors were " + std::to_string(std::lround(100 * (1 - idle))) +
+                 " % busy: buffer kept at " + std::to_string(m_buffer / kFrameBytes) + " frames" +
+                 at());
+        return;
+    }
     resizeBuffer(std::max(shrunkBuffer(m_buffer), m_askedBuffer), "calm: buffer lowered to ");
 }
 
@@ -165,7 +229,7 @@ void PulseStream::resizeBuffer(std::uint32_t bytes, const std::string& why) {
     next.minreq = bytes / 4;
     next.prebuf = static_cast<std::uint32_t>(-1);
     pa_operation_unref(pa_stream_set_buffer_attr(m_stream, &next, nullptr, nullptr));
-    audioLog(why + std::to_string(bytes / kFrameBytes) + " frames");
+    audioLog(why + std::to_string(bytes / kFrameBytes) + " frames" + at());
 }
 
 bool PulseStream::waitForServer() {
@@ -242,6 +306,7 @@ bool PulseStream::connect(const AudioRequest& request) {
         m_askedBuffer = m_buffer = granted->tlength;
         m_sinceRaise = static_cast<std::int64_t>(m_rate);
         m_calmBeforeLowering = static_cast<std::int64_t>(m_rate * kCalmSeconds);
+        m_calmStart = processorTimes();
         m_largestBuffer =
             std::max(granted->tlength,
                      static_cast<std::uint32_t>(pa_usec_to_bytes(kLargestBufferMs * 1000, &spec)));
@@ -269,7 +334,9 @@ void PulseStream::write(std::size_t bytes) {
     // more, and this thread sleeps. The stream stays uncorked, so the server keeps the short
     // latency we asked for, ready for the next note.
     if (m_idle) return;
-    if (!m_realtimeTried) {
+    // The first note's block is written by the program's thread (see wake()); the real-time
+    // request is for the main loop's thread, which writes every block after it.
+    if (!m_realtimeTried && pa_threaded_mainloop_in_thread(m_loop) != 0) {
         m_realtimeTried = true;
         tryRealtime();
     }
@@ -299,7 +366,7 @@ void PulseStream::write(std::size_t bytes) {
         return;
     }
     m_idle = true;
-    audioLog("silent: the stream rests");
+    audioLog("silent: the stream rests" + at());
 }
 
 void PulseStream::wake() {
@@ -312,6 +379,7 @@ void PulseStream::wake() {
     if (m_idle && m_stream != nullptr) {
         m_idle = false;
         m_quietFrames = 0;
+        audioLog("a note: the stream plays again" + at());
         // The buffer has run dry: filled at once, and playing starts as soon as it is full.
         write(pa_stream_writable_size(m_stream));
     }
