@@ -47,11 +47,12 @@ ProcessorTimes processorTimes() {
     return times;
 }
 // The share of the processors' time that went idle between two readings. Unknown (no /proc)
-// counts as idle, so that the buffer still comes down.
+// counts as idle, so that the buffer still comes down. The kernel's iowait count can step
+// back a little, hence the bounds.
 double idleShare(const ProcessorTimes& before, const ProcessorTimes& after) {
     if (after.total <= before.total) return 1.0;
-    return static_cast<double>(after.idle - before.idle) /
-           static_cast<double>(after.total - before.total);
+    const double idle = static_cast<double>(after.idle) - static_cast<double>(before.idle);
+    return std::clamp(idle / static_cast<double>(after.total - before.total), 0.0, 1.0);
 }
 // A calm spell lowers the buffer only when at least this share of the processors' time went
 // idle during it: on a machine whose every core is kept busy the calm is the raised buffer's
@@ -166,9 +167,9 @@ void PulseStream::onServerInfo(pa_context*, const pa_server_info* info, void* se
 }
 
 std::string PulseStream::at() {
-    const std::chrono::duration<double> since = std::chrono::steady_clock::now().time_since_epoch();
+    const std::chrono::duration<double> now = std::chrono::steady_clock::now().time_since_epoch();
     char text[32];
-    std::snprintf(text, sizeof text, " at %.3f s", since.count());
+    std::snprintf(text, sizeof text, " at %.3f s", now.count());
     return text;
 }
 
