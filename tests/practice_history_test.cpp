@@ -15,6 +15,12 @@ using namespace practice;
 
 namespace {
 
+std::vector<SongHistory> Grouped(std::vector<HistoryEntry> history) {
+    std::vector<SongHistory> songs;
+    for (HistoryEntry& entry : history) AddToGroup(songs, std::move(entry));
+    return songs;
+}
+
 std::string Slurp(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
@@ -221,7 +227,7 @@ TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
                          "/gone/b.txt b.txt  最後 100%  最高 100%  2026-12-01  0.5分  "
                          "（ﾌｧｲﾙがありません）",
                          "/s/d.txt d.txt"}));
-    const auto days = MinutesPerDay(GroupHistory(history), 1796634245);  // 2026-12-07 18:04:05 JST
+    const auto days = MinutesPerDay(Grouped(history), 1796634245);  // 2026-12-07 18:04:05 JST
     const std::string text = PracticeDays(days);
     const std::string rows[] = {"  11-24 │" + std::string(24, ' ') + " 0.0分\n",
                                 "  12-01 │████" + std::string(20, ' ') + " 0.5分\n",
@@ -233,7 +239,7 @@ TEST(PracticeHistory, SongListAndMinutesOnEachOfTheLast14Days) {
     EXPECT_EQ(text.find("11-23"), std::string::npos) << "more than 14 days ago";
     // The picture's bars, by their pixels: 0.5 and 3.0 minutes, six days' columns apart.
     const QImage chart =
-        QImage::fromData(QByteArray::fromStdString(AccuracyChartPng(GroupHistory(history), days)));
+        QImage::fromData(QByteArray::fromStdString(AccuracyChartPng(Grouped(history), days)));
     std::vector<std::array<int, 3>> bars;  // first x, width, height
     for (int x = 0; x < chart.width(); ++x) {
         int height = 0;

@@ -89,15 +89,6 @@ void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry) {
     group->entries.push_back(std::move(entry));
 }
 
-std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history, const std::string& file) {
-    const std::string wanted = file.empty() ? std::string() : HistoryName(file);
-    std::vector<SongHistory> songs;
-    for (HistoryEntry& e : history) {
-        if (wanted.empty() || e.file == wanted) AddToGroup(songs, std::move(e));
-    }
-    return songs;
-}
-
 std::optional<std::int64_t> EntrySeconds(const HistoryEntry& entry) {
     // 2026-12-07T18:04:05+09:00 (or Z)
     const std::string& t = entry.time;

@@ -20,14 +20,9 @@ struct SongHistory {
     Mode mode = Mode::Wait;
     std::vector<HistoryEntry> entries;
 };
-// Groups the history by file and mode, in the order each group first appears; with `file`
-// given (as typed: made absolute), only that song's groups.
-// Given the history to keep (std::move), its entries are moved rather than copied. The
-// entries in a group are without their file's name (the group's) and their bars.
-std::vector<SongHistory> GroupHistory(std::vector<HistoryEntry> history,
-                                      const std::string& file = {});
-
-// Moves one entry into its group, as GroupHistory does.
+// Moves one entry into the group of its file and mode, made after the last when it is the first
+// of them: groups stand in the order each first appears. The entry in its group is without its
+// file's name (the group's) and its bars.
 void AddToGroup(std::vector<SongHistory>& songs, HistoryEntry&& entry);
 
 // Seconds since 1970 of an entry's ISO 8601 time, offset included; nothing when unreadable.
